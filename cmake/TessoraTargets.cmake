@@ -1,0 +1,16 @@
+# tessora_unit_tests(<prefix> <folder>...)
+# Each folder's *_test.cpp files become one GoogleTest executable <prefix>_<folder>_tests,
+# registered with CTest test by test.
+function(tessora_unit_tests prefix link_target)
+    foreach(folder IN LISTS ARGN)
+        file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*_test.cpp)
+        if(NOT test_sources)
+            continue()
+        endif()
+        set(target ${prefix}_${folder}_tests)
+        add_executable(${target} ${test_sources})
+        target_link_libraries(${target} PRIVATE ${link_target} tessora_warnings GTest::gtest GTest::gtest_main)
+        target_compile_definitions(${target} PRIVATE TESSORA_TESTDATA_DIR="${TESSORA_TESTDATA_DIR}")
+        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${prefix};${folder}")
+    endforeach()
+endfunction()

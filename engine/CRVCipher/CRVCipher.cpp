@@ -1,0 +1,196 @@
+#include "CRVCipher/CRVCipher.h"
+
+#include <crypto++/blowfish.h>
+#include <crypto++/des.h>
+#include <crypto++/rijndael.h>
+#include <crypto++/ripemd.h>
+#include <crypto++/square.h>
+#include <crypto++/twofish.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// A Crypto++ block cipher pair behind the engine's interface.
+template <typename TCipher> class TCryptoPPCipher final : public TCRVBlockCipher {
+public:
+    explicit TCryptoPPCipher(std::span<const std::uint8_t> key)
+        : FEncryption(key.data(), key.size()), FDecryption(key.data(), key.size()) {}
+    std::size_t BlockSize() const override { return TCipher::BLOCKSIZE; }
+    void EncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override { FEncryption.ProcessBlock(in, out); }
+    void DecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override { FDecryption.ProcessBlock(in, out); }
+
+private:
+    typename TCipher::Encryption FEncryption;
+    typename TCipher::Decryption FDecryption;
+};
+
+// Triple DES over a 24-byte block: three 8-byte DES blocks run through three schedules (encrypt
+// with key bytes 0..7, decrypt with 8..15, encrypt with 16..23), the second and third 32-bit words
+// of the block exchanged between the stages. Decoding runs the inverse schedules in reverse order.
+class TTripleDES24 final : public TCRVBlockCipher {
+public:
+    explicit TTripleDES24(std::span<const std::uint8_t> key) {
+        if (key.size() != 24)
+            throw std::invalid_argument("triple DES needs a 24-byte key");
+        FEncrypt1.SetKey(key.data(), 8);
+        FDecrypt2.SetKey(key.data() + 8, 8);
+        FEncrypt3.SetKey(key.data() + 16, 8);
+        FDecrypt1.SetKey(key.data(), 8);
+        FEncrypt2.SetKey(key.data() + 8, 8);
+        FDecrypt3.SetKey(key.data() + 16, 8);
+    }
+    std::size_t BlockSize() const override { return 24; }
+    void EncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override {
+        Run(in, out, FEncrypt1, FDecrypt2, FEncrypt3);
+    }
+    void DecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override {
+        Run(in, out, FDecrypt3, FEncrypt2, FDecrypt1);
+    }
+
+private:
+    static void Stage(std::uint8_t* block, const CryptoPP::BlockTransformation& t) {
+        for (int i = 0; i < 3; ++i)
+            t.ProcessBlock(block + 8 * i);
+    }
+    static void SwapWords(std::uint8_t* block) { std::swap_ranges(block + 4, block + 8, block + 8); }
+    static void Run(const std::uint8_t* in, std::uint8_t* out, const CryptoPP::BlockTransformation& a,
+                    const CryptoPP::BlockTransformation& b, const CryptoPP::BlockTransformation& c) {
+        std::memmove(out, in, 24);
+        Stage(out, a);
+        SwapWords(out);
+        Stage(out, b);
+        SwapWords(out);
+        Stage(out, c);
+    }
+
+    CryptoPP::DES::Encryption FEncrypt1, FEncrypt2, FEncrypt3;
+    CryptoPP::DES::Decryption FDecrypt1, FDecrypt2, FDecrypt3;
+};
+
+struct TCipherTraits {
+    bool Ripemd256;        // key hash: RIPEMD-256, else RIPEMD-128
+    std::size_t MaxKeyLen; // the cipher's maximum key length
+};
+
+constexpr TCipherTraits KTraits[KCRVCryptoAlgorithmCount] = {
+    {false, 32}, // Rijndael_128
+    {true, 32},  // Rijndael_256
+    {false, 8},  // DES_Single
+    {false, 24}, // DES_Triple
+    {true, 56},  // Blowfish
+    {false, 32}, // Twofish_128
+    {true, 32},  // Twofish_256
+    {false, 16}, // Square
+};
+
+// In-place chaining over the whole buffer; see the header for the mode.
+void RunChain(const TCRVBlockCipher& cipher, std::uint8_t* buf, std::size_t length, bool encrypt) {
+    const std::size_t b = cipher.BlockSize();
+    std::uint8_t feedback[32];
+    std::uint8_t work[32];
+    std::memset(feedback, 0xFF, b);
+    std::size_t pos = 0;
+    for (; pos + b <= length; pos += b) {
+        std::uint8_t* block = buf + pos;
+        if (encrypt) {
+            for (std::size_t i = 0; i < b; ++i)
+                work[i] = block[i] ^ feedback[i];
+            cipher.EncryptBlock(work, block);
+            for (std::size_t i = 0; i < b; ++i)
+                feedback[i] ^= block[i];
+        } else {
+            cipher.DecryptBlock(block, work);
+            for (std::size_t i = 0; i < b; ++i) {
+                const std::uint8_t c = block[i];
+                block[i] = work[i] ^ feedback[i];
+                feedback[i] ^= c;
+            }
+        }
+    }
+    if (pos < length) {
+        cipher.EncryptBlock(feedback, work);
+        for (std::size_t i = 0; pos + i < length; ++i)
+            buf[pos + i] ^= work[i];
+    }
+}
+
+bool Transform(std::uint8_t cryptoAlg, void* buffer, std::size_t length, std::string_view password,
+               bool encrypt) noexcept {
+    if (cryptoAlg >= KCRVCryptoAlgorithmCount)
+        return true;
+    try {
+        const auto alg = static_cast<TCRVCryptoAlgorithm>(cryptoAlg);
+        const auto cipher = CRVCreateBlockCipher(alg, CRVDeriveKey(alg, password));
+        if (length > 0)
+            RunChain(*cipher, static_cast<std::uint8_t*>(buffer), length, encrypt);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+std::optional<TCRVCryptoAlgorithm> CRVCryptoAlgorithmFromName(std::string_view name) {
+    for (int i = 0; i < KCRVCryptoAlgorithmCount; ++i) {
+        const std::string_view n = CryptoAlgorithmNames[static_cast<std::size_t>(i)];
+        if (n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return static_cast<TCRVCryptoAlgorithm>(i);
+    }
+    return std::nullopt;
+}
+
+std::vector<std::uint8_t> CRVDeriveKey(TCRVCryptoAlgorithm alg, std::string_view password) {
+    const TCipherTraits& t = KTraits[alg];
+    std::vector<std::uint8_t> digest;
+    const auto* bytes = reinterpret_cast<const CryptoPP::byte*>(password.data());
+    if (t.Ripemd256) {
+        digest.resize(CryptoPP::RIPEMD256::DIGESTSIZE);
+        CryptoPP::RIPEMD256().CalculateDigest(digest.data(), bytes, password.size());
+    } else {
+        digest.resize(CryptoPP::RIPEMD128::DIGESTSIZE);
+        CryptoPP::RIPEMD128().CalculateDigest(digest.data(), bytes, password.size());
+    }
+    digest.resize(std::min(digest.size(), t.MaxKeyLen));
+    // The 24-byte triple DES takes the 16 digest bytes and zeros for bytes 16..23.
+    if (alg == craDES_Triple)
+        digest.resize(24, 0);
+    return digest;
+}
+
+std::unique_ptr<TCRVBlockCipher> CRVCreateBlockCipher(TCRVCryptoAlgorithm alg, std::span<const std::uint8_t> key) {
+    switch (alg) {
+    case craRijndael_128:
+    case craRijndael_256:
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Rijndael>>(key);
+    case craDES_Single:
+        return std::make_unique<TCryptoPPCipher<CryptoPP::DES>>(key);
+    case craDES_Triple:
+        return std::make_unique<TTripleDES24>(key);
+    case craBlowfish:
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Blowfish>>(key);
+    case craTwofish_128:
+    case craTwofish_256:
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Twofish>>(key);
+    case craSquare:
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Square>>(key);
+    }
+    throw std::invalid_argument("unknown cipher");
+}
+
+bool CRVInternalEncryptBuffer(std::uint8_t cryptoAlg, void* buffer, std::size_t length,
+                              std::string_view password) noexcept {
+    return Transform(cryptoAlg, buffer, length, password, true);
+}
+
+bool CRVInternalDecryptBuffer(std::uint8_t cryptoAlg, void* buffer, std::size_t length,
+                              std::string_view password) noexcept {
+    return Transform(cryptoAlg, buffer, length, password, false);
+}
