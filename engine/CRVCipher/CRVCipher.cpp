@@ -18,15 +18,24 @@ namespace {
 // A Crypto++ block cipher pair behind the engine's interface.
 template <typename TCipher> class TCryptoPPCipher final : public TCRVBlockCipher {
 public:
-    explicit TCryptoPPCipher(std::span<const std::uint8_t> key)
-        : FEncryption(key.data(), key.size()), FDecryption(key.data(), key.size()) {}
+    TCryptoPPCipher(std::span<const std::uint8_t> key, bool withDecryption)
+        : FEncryption(key.data(), key.size()) {
+        if (withDecryption)
+            FDecryption.emplace(key.data(), key.size());
+    }
     std::size_t BlockSize() const override { return TCipher::BLOCKSIZE; }
-    void EncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override { FEncryption.ProcessBlock(in, out); }
-    void DecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override { FDecryption.ProcessBlock(in, out); }
+    void EncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override {
+        FEncryption.ProcessBlock(in, out);
+    }
+    void DecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override {
+        if (!FDecryption)
+            throw std::logic_error("cipher built without its decryption schedule");
+        FDecryption->ProcessBlock(in, out);
+    }
 
 private:
     typename TCipher::Encryption FEncryption;
-    typename TCipher::Decryption FDecryption;
+    std::optional<typename TCipher::Decryption> FDecryption;
 };
 
 // Triple DES over a 24-byte block: three 8-byte DES blocks run through three schedules (encrypt
@@ -125,7 +134,7 @@ bool Transform(std::uint8_t cryptoAlg, void* buffer, std::size_t length, std::st
         return true;
     try {
         const auto alg = static_cast<TCRVCryptoAlgorithm>(cryptoAlg);
-        const auto cipher = CRVCreateBlockCipher(alg, CRVDeriveKey(alg, password));
+        const auto cipher = CRVCreateBlockCipher(alg, CRVDeriveKey(alg, password), !encrypt);
         if (length > 0)
             RunChain(*cipher, static_cast<std::uint8_t*>(buffer), length, encrypt);
         return true;
@@ -140,7 +149,8 @@ std::optional<TCRVCryptoAlgorithm> CRVCryptoAlgorithmFromName(std::string_view n
     for (int i = 0; i < KCRVCryptoAlgorithmCount; ++i) {
         const std::string_view n = CryptoAlgorithmNames[static_cast<std::size_t>(i)];
         if (n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
             }))
             return static_cast<TCRVCryptoAlgorithm>(i);
     }
@@ -148,6 +158,8 @@ std::optional<TCRVCryptoAlgorithm> CRVCryptoAlgorithmFromName(std::string_view n
 }
 
 std::vector<std::uint8_t> CRVDeriveKey(TCRVCryptoAlgorithm alg, std::string_view password) {
+    if (alg >= KCRVCryptoAlgorithmCount)
+        throw std::invalid_argument("unknown cipher");
     const TCipherTraits& t = KTraits[alg];
     std::vector<std::uint8_t> digest;
     const auto* bytes = reinterpret_cast<const CryptoPP::byte*>(password.data());
@@ -165,24 +177,46 @@ std::vector<std::uint8_t> CRVDeriveKey(TCRVCryptoAlgorithm alg, std::string_view
     return digest;
 }
 
-std::unique_ptr<TCRVBlockCipher> CRVCreateBlockCipher(TCRVCryptoAlgorithm alg, std::span<const std::uint8_t> key) {
+std::unique_ptr<TCRVBlockCipher>
+CRVCreateBlockCipher(TCRVCryptoAlgorithm alg, std::span<const std::uint8_t> key, bool withDecryption) {
     switch (alg) {
     case craRijndael_128:
     case craRijndael_256:
-        return std::make_unique<TCryptoPPCipher<CryptoPP::Rijndael>>(key);
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Rijndael>>(key, withDecryption);
     case craDES_Single:
-        return std::make_unique<TCryptoPPCipher<CryptoPP::DES>>(key);
+        return std::make_unique<TCryptoPPCipher<CryptoPP::DES>>(key, withDecryption);
     case craDES_Triple:
         return std::make_unique<TTripleDES24>(key);
     case craBlowfish:
-        return std::make_unique<TCryptoPPCipher<CryptoPP::Blowfish>>(key);
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Blowfish>>(key, withDecryption);
     case craTwofish_128:
     case craTwofish_256:
-        return std::make_unique<TCryptoPPCipher<CryptoPP::Twofish>>(key);
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Twofish>>(key, withDecryption);
     case craSquare:
-        return std::make_unique<TCryptoPPCipher<CryptoPP::Square>>(key);
+        return std::make_unique<TCryptoPPCipher<CryptoPP::Square>>(key, withDecryption);
     }
     throw std::invalid_argument("unknown cipher");
+}
+
+TCRVCipherContext::TCRVCipherContext(TCRVCryptoAlgorithm alg, std::string_view password)
+    : FAlgorithm(alg), FCipher(CRVCreateBlockCipher(alg, CRVDeriveKey(alg, password))) {}
+
+bool TCRVCipherContext::Encrypt(void* buffer, std::size_t length) const noexcept {
+    try {
+        RunChain(*FCipher, static_cast<std::uint8_t*>(buffer), length, true);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TCRVCipherContext::Decrypt(void* buffer, std::size_t length) const noexcept {
+    try {
+        RunChain(*FCipher, static_cast<std::uint8_t*>(buffer), length, false);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool CRVInternalEncryptBuffer(std::uint8_t cryptoAlg, void* buffer, std::size_t length,

@@ -43,7 +43,7 @@ enum TCRVCryptoAlgorithm : std::uint8_t {
 constexpr int KCRVCryptoAlgorithmCount = 8;
 
 inline constexpr std::array<std::string_view, KCRVCryptoAlgorithmCount> CryptoAlgorithmNames = {
-    "Rijndael_128", "Rijndael_256", "DES_Single", "DES_Triple",
+    "Rijndael_128", "Rijndael_256", "DES_Single",  "DES_Triple",
     "Blowfish",     "Twofish_128",  "Twofish_256", "Square"};
 
 // The password as the engine receives it: its bytes are the key material; empty = no encryption.
@@ -72,7 +72,25 @@ public:
 };
 
 // A cipher keyed with `key` exactly as given (no hashing). Throws on a bad key or algorithm.
-std::unique_ptr<TCRVBlockCipher> CRVCreateBlockCipher(TCRVCryptoAlgorithm alg, std::span<const std::uint8_t> key);
+// Without `withDecryption` only the encryption schedule is built and DecryptBlock must not be used.
+std::unique_ptr<TCRVBlockCipher>
+CRVCreateBlockCipher(TCRVCryptoAlgorithm alg, std::span<const std::uint8_t> key, bool withDecryption = true);
+
+// A keyed cipher in the chaining mode above, for callers that encipher many buffers with one
+// password (the key hash and schedules are built once). Gives the same bytes as
+// CRVInternalEncryptBuffer / CRVInternalDecryptBuffer; its methods never throw either.
+class TCRVCipherContext {
+public:
+    // Throws std::exception on a bad algorithm.
+    TCRVCipherContext(TCRVCryptoAlgorithm alg, std::string_view password);
+    TCRVCryptoAlgorithm Algorithm() const { return FAlgorithm; }
+    bool Encrypt(void* buffer, std::size_t length) const noexcept;
+    bool Decrypt(void* buffer, std::size_t length) const noexcept;
+
+private:
+    TCRVCryptoAlgorithm FAlgorithm;
+    std::unique_ptr<TCRVBlockCipher> FCipher;
+};
 
 // The key the chaining mode uses for `password`: the key hash cut to the cipher's key length.
 std::vector<std::uint8_t> CRVDeriveKey(TCRVCryptoAlgorithm alg, std::string_view password);

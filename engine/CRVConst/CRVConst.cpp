@@ -35,4 +35,6 @@ std::string_view CRVErrorText(int code) {
     return e ? std::string_view(e->Text) : std::string_view("Unknown error");
 }
 
-bool CRVHasErrorText(int code) { return Find(code) != nullptr; }
+bool CRVHasErrorText(int code) {
+    return Find(code) != nullptr;
+}

@@ -47,7 +47,8 @@ TEST(CRVExcept, ArgumentsThatDoNotFitGiveTheBareText) {
 }
 
 TEST(CRVExcept, CallerTextAndStringArguments) {
-    const auto e = Catch([] { CRVRaiseText(10474, "Cannot Read from file: '%s' Position = %d", "a.crv", -1); });
+    const auto e =
+        Catch([] { CRVRaiseText(10474, "Cannot Read from file: '%s' Position = %d", "a.crv", -1); });
     EXPECT_STREQ(e.what(), "Cannot Read from file: 'a.crv' Position = -1 - Native error: 10474");
     EXPECT_EQ(Catch([] { CRVRaiseText(5, "%s %d%%", 1, 2); }).Text(), "%s %d%% Arguments are invalid!");
     EXPECT_STREQ(Catch([] { CRVRaiseText(7, "x"); }).what(), "x - Native error: 00007");
@@ -58,13 +59,15 @@ TEST(CRVExcept, EngineErrors) {
         CRVRaiseEngineError(-4);
     } catch (const ECRVEngineError& e) {
         EXPECT_EQ(e.ErrorCode(), -4);
-        EXPECT_STREQ(e.what(),
-                     "Corvista Engine Error # -4 Error updating record - record was modified by other process");
+        EXPECT_STREQ(
+            e.what(),
+            "Corvista Engine Error # -4 Error updating record - record was modified by other process");
     }
     try {
         CRVRaiseEngineError(-8, "Constraint unique 'C_Unique$a' violated. Duplicate found.");
     } catch (const ECRVEngineError& e) {
-        EXPECT_STREQ(e.what(), "Corvista Engine Error # -8 Constraint unique 'C_Unique$a' violated. Duplicate found.");
+        EXPECT_STREQ(e.what(),
+                     "Corvista Engine Error # -8 Constraint unique 'C_Unique$a' violated. Duplicate found.");
     }
 }
 
@@ -76,7 +79,8 @@ TEST(CRVConst, ErrorTableLookups) {
 }
 
 TEST(CRVFormat, Directives) {
-    const TCRVFormatArg args[] = {TCRVFormatArg(255), TCRVFormatArg(255), TCRVFormatArg("ab"), TCRVFormatArg(2.5)};
+    const TCRVFormatArg args[] = {TCRVFormatArg(255), TCRVFormatArg(255), TCRVFormatArg("ab"),
+                                  TCRVFormatArg(2.5)};
     EXPECT_EQ(CRVTryFormat("%x|%5d|%-4s|%.1f", args).value(), "ff|  255|ab  |2.5");
     EXPECT_EQ(CRVTryFormat("%.5d", std::span(args, 1)).value(), "00255");
     EXPECT_FALSE(CRVTryFormat("%q", std::span(args, 1)).has_value());

@@ -53,7 +53,8 @@ std::optional<std::string> FormatInteger(const TCRVFormatArg::TValue& v, const T
     const bool hex = d.Type == 'x' || d.Type == 'X';
     if (const auto* i = std::get_if<std::int64_t>(&v)) {
         if (hex)
-            std::snprintf(buf, sizeof buf, d.Type == 'x' ? "%" PRIx64 : "%" PRIX64, static_cast<std::uint64_t>(*i));
+            std::snprintf(buf, sizeof buf, d.Type == 'x' ? "%" PRIx64 : "%" PRIX64,
+                          static_cast<std::uint64_t>(*i));
         else if (d.Type == 'u')
             std::snprintf(buf, sizeof buf, "%" PRIu64, static_cast<std::uint64_t>(*i));
         else

@@ -18,11 +18,11 @@ public:
     using TValue = std::variant<std::int64_t, std::uint64_t, double, std::string>;
 
     template <typename T>
-        requires(std::is_integral_v<T> && std::is_signed_v<T>)
-    TCRVFormatArg(T v) : FValue(static_cast<std::int64_t>(v)) {}
+    requires(std::is_integral_v<T>&& std::is_signed_v<T>) TCRVFormatArg(T v)
+        : FValue(static_cast<std::int64_t>(v)) {}
     template <typename T>
-        requires(std::is_integral_v<T> && std::is_unsigned_v<T> && !std::is_same_v<T, bool>)
-    TCRVFormatArg(T v) : FValue(static_cast<std::uint64_t>(v)) {}
+    requires(std::is_integral_v<T>&& std::is_unsigned_v<T> && !std::is_same_v<T, bool>) TCRVFormatArg(T v)
+        : FValue(static_cast<std::uint64_t>(v)) {}
     TCRVFormatArg(bool v) : FValue(static_cast<std::int64_t>(v ? 1 : 0)) {}
     TCRVFormatArg(double v) : FValue(v) {}
     TCRVFormatArg(std::string v) : FValue(std::move(v)) {}

@@ -41,5 +41,9 @@ int CmdCrc32(TArgs& args) {
     return KExitOk;
 }
 
-int CmdEncrypt(TArgs& args) { return RunCipher(args, true); }
-int CmdDecrypt(TArgs& args) { return RunCipher(args, false); }
+int CmdEncrypt(TArgs& args) {
+    return RunCipher(args, true);
+}
+int CmdDecrypt(TArgs& args) {
+    return RunCipher(args, false);
+}

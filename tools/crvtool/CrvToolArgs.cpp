@@ -6,7 +6,8 @@
 
 TArgs::TArgs(std::vector<std::string> raw) : FRaw(std::move(raw)) {}
 
-void TArgs::Accept(std::initializer_list<const char*> valueOptions, std::initializer_list<const char*> flags) {
+void TArgs::Accept(std::initializer_list<const char*> valueOptions,
+                   std::initializer_list<const char*> flags) {
     auto listed = [](std::initializer_list<const char*> list, const std::string& name) {
         for (const char* n : list)
             if (name == n)
@@ -43,7 +44,9 @@ void TArgs::Accept(std::initializer_list<const char*> valueOptions, std::initial
     }
 }
 
-bool TArgs::Has(const std::string& name) const { return FOptions.count(name) != 0; }
+bool TArgs::Has(const std::string& name) const {
+    return FOptions.count(name) != 0;
+}
 
 std::string TArgs::Get(const std::string& name) const {
     const auto it = FOptions.find(name);
@@ -74,7 +77,9 @@ std::int64_t ParseInt(const std::string& name, const std::string& text) {
 }
 } // namespace
 
-std::int64_t TArgs::GetInt(const std::string& name) const { return ParseInt(name, Get(name)); }
+std::int64_t TArgs::GetInt(const std::string& name) const {
+    return ParseInt(name, Get(name));
+}
 
 std::int64_t TArgs::GetInt(const std::string& name, std::int64_t fallback) const {
     return Has(name) ? GetInt(name) : fallback;
@@ -82,7 +87,8 @@ std::int64_t TArgs::GetInt(const std::string& name, std::int64_t fallback) const
 
 const std::vector<std::string>& TArgs::Positional(std::size_t count) const {
     if (FPositional.size() != count)
-        throw EUsage("expected " + std::to_string(count) + " argument(s), got " + std::to_string(FPositional.size()));
+        throw EUsage("expected " + std::to_string(count) + " argument(s), got " +
+                     std::to_string(FPositional.size()));
     return FPositional;
 }
 

@@ -27,7 +27,8 @@ public:
     explicit TArgs(std::vector<std::string> raw);
 
     // Declares the options the command accepts; anything else is a usage error.
-    void Accept(std::initializer_list<const char*> valueOptions, std::initializer_list<const char*> flags = {});
+    void Accept(std::initializer_list<const char*> valueOptions,
+                std::initializer_list<const char*> flags = {});
 
     bool Has(const std::string& name) const;
     std::string Get(const std::string& name) const; // required
