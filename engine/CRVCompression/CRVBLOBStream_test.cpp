@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 namespace {
@@ -320,6 +321,202 @@ TEST_F(CRVBLOBStream250k, WritesInsideKeepLaterBlocksReadable) {
     }
     EXPECT_EQ(Desc.UncompressedSize, 270000);
     EXPECT_EQ(Desc.NumBlocks, 3);
+}
+
+// ----- Changes against a model ------------------------------------------------------------------
+
+// Random writes, seeks past the end and size changes, checked against a plain byte vector. The
+// container holds foreign bytes before StartPosition and after the stream; both must survive.
+TEST(CRVBLOBStream, RandomChangesMatchAModelAndKeepTheContainerSound) {
+    for (const std::uint8_t alg : {acaNone, acaZLIB, acaBZIP, acaPPM}) {
+        SCOPED_TRACE("algorithm " + std::to_string(alg));
+        const std::vector<std::uint8_t> prefix(100, 0xEE), trailer(37, 0xDD);
+        std::vector<std::uint8_t> initial = prefix;
+        if (alg != acaNone)
+            initial.insert(initial.end(), trailer.begin(), trailer.end());
+        TCRVMemoryStream container(initial);
+        std::vector<std::uint8_t> model;
+        std::mt19937 rng(11 + alg);
+        TCRVBLOBDescriptor desc = Descriptor(alg, 1, 1000, 100);
+        bool create = true;
+        for (int step = 0; step < 60; ++step) {
+            TCRVCompressedBLOBStream s(container, create, false, desc);
+            create = false;
+            const int op = static_cast<int>(rng() % 10);
+            if (op < 6) { // write somewhere, possibly past the end
+                const auto at = static_cast<std::int64_t>(rng() % (model.size() + 1500));
+                auto bytes = Pattern(1 + rng() % 2500, rng());
+                s.SetPosition(at);
+                ASSERT_EQ(s.Write(bytes.data(), static_cast<std::int64_t>(bytes.size())),
+                          static_cast<std::int64_t>(bytes.size()));
+                if (at + bytes.size() > model.size())
+                    model.resize(static_cast<std::size_t>(at) + bytes.size());
+                std::copy(bytes.begin(), bytes.end(), model.begin() + at);
+            } else { // cut or extend
+                const auto size = static_cast<std::int64_t>(rng() % (model.size() + 2000));
+                s.SetSize(size);
+                model.resize(static_cast<std::size_t>(size));
+            }
+            desc = s.BLOBDescriptor();
+            ASSERT_EQ(s.GetSize(), static_cast<std::int64_t>(model.size()));
+            ASSERT_EQ(ReadAll(s), model) << "step " << step;
+            const auto bytes = container.Bytes();
+            ASSERT_TRUE(std::equal(prefix.begin(), prefix.end(), bytes.begin()));
+            if (alg == acaNone)
+                continue;
+            const std::int64_t end = 100 + s.GetStreamSize();
+            ASSERT_EQ(container.GetSize(), end + 37) << "step " << step;
+            ASSERT_TRUE(std::equal(trailer.begin(), trailer.end(), bytes.begin() + end));
+            EXPECT_EQ(desc.NumBlocks, (static_cast<std::int64_t>(model.size()) + 999) / 1000);
+            ParseContainer(bytes, desc, end, alg == acaZLIB ? &model : nullptr);
+        }
+        TCRVCompressedBLOBStream reopened(container, false, false, desc);
+        EXPECT_EQ(ReadAll(reopened), model);
+    }
+}
+
+TEST(CRVBLOBStream, SetSizeCutsAndExtendsWholeBlocks) {
+    const auto value = Pattern(250000, 3);
+    TCRVMemoryStream container;
+    auto desc = Store(container, value, acaZLIB, 1, 102400);
+    TCRVCompressedBLOBStream s(container, false, false, desc);
+    s.SetPosition(200000);
+    s.SetSize(150000);
+    EXPECT_EQ(s.GetPosition(), 150000);
+    EXPECT_EQ(s.NumBlocks(), 2);
+    auto blocks = ParseContainer(container.Bytes(), s.BLOBDescriptor(), container.GetSize());
+    EXPECT_EQ(blocks[1].Header.UncompressedSize, 47600);
+    EXPECT_EQ(ReadAll(s), std::vector<std::uint8_t>(value.begin(), value.begin() + 150000));
+
+    s.SetSize(310000);
+    auto expected = std::vector<std::uint8_t>(value.begin(), value.begin() + 150000);
+    expected.resize(310000, 0);
+    EXPECT_EQ(ReadAll(s), expected);
+    EXPECT_EQ(s.NumBlocks(), 4);
+
+    s.SetSize(0);
+    EXPECT_EQ(s.NumBlocks(), 0);
+    EXPECT_EQ(s.GetSize(), 0);
+    EXPECT_EQ(container.GetSize(), 0);
+    EXPECT_EQ(s.BLOBDescriptor().UncompressedSize, 0);
+    EXPECT_EQ(s.CompressionRate(), 0.0);
+}
+
+TEST(CRVBLOBStream, WriteBeyondTheEndFillsTheGapWithZeros) {
+    for (const std::uint8_t alg : {acaNone, acaZLIB}) {
+        TCRVMemoryStream container(std::vector<std::uint8_t>(50, 0x77)); // stale bytes where the value goes
+        TCRVCompressedBLOBStream s(container, true, false, Descriptor(alg, 6, 100));
+        const std::uint8_t tail[] = {1, 2, 3};
+        s.SetPosition(250);
+        ASSERT_EQ(s.Write(tail, 3), 3);
+        std::vector<std::uint8_t> expected(253, 0);
+        std::copy(std::begin(tail), std::end(tail), expected.begin() + 250);
+        EXPECT_EQ(ReadAll(s), expected) << "algorithm " << int(alg);
+    }
+}
+
+TEST(CRVBLOBStream, UncompressedValueIsTheContainersBytes) {
+    const auto value = Pattern(5000, 4);
+    std::vector<std::uint8_t> bytes(10, 0xAB);
+    bytes.insert(bytes.end(), value.begin(), value.end());
+    TCRVMemoryStream container(bytes);
+    TCRVBLOBDescriptor d = Descriptor(acaNone, 0, 0, 10);
+    d.UncompressedSize = 5000;
+    TCRVCompressedBLOBStream s(container, false, false, d);
+    EXPECT_EQ(ReadAll(s), value);
+    EXPECT_EQ(s.GetCompressedSize(), 5000);
+    EXPECT_EQ(s.CompressionRate(), 0.0);
+
+    d.UncompressedSize = 6000;
+    EXPECT_EQ(ErrorCode([&] { TCRVCompressedBLOBStream t(container, false, false, d); }), 10081);
+    TCRVCompressedBLOBStream repaired(container, false, true, d);
+    EXPECT_EQ(ReadAll(repaired), value);
+
+    s.SetSize(1000); // the value ends the container, so the container is cut with it
+    EXPECT_EQ(container.GetSize(), 1010);
+}
+
+TEST(CRVBLOBStream, NewStreamTakesItsBlockSizeFromTheMode) {
+    const std::pair<int, std::int32_t> cases[] = {{0, 102400},  {1, 524288},  {3, 524288}, {4, 1048576},
+                                                  {6, 1048576}, {7, 1572864}, {9, 1572864}};
+    for (const auto& [mode, size] : cases) {
+        TCRVMemoryStream container;
+        TCRVCompressedBLOBStream s(container, true, false,
+                                   Descriptor(acaZLIB, static_cast<std::uint8_t>(mode), 0));
+        EXPECT_EQ(s.BLOBDescriptor().BlockSize, size) << "mode " << mode;
+        EXPECT_EQ(s.NumBlocks(), 0);
+    }
+    TCRVMemoryStream container;
+    TCRVCompressedBLOBStream s(container, true, false, Descriptor(acaZLIB, 9, 4096));
+    EXPECT_EQ(s.BLOBDescriptor().BlockSize, 4096) << "a given block size is kept";
+}
+
+TEST(CRVBLOBStream, ErrorsOfCreationAndCompression) {
+    const auto value = Pattern(3000, 6);
+    TCRVMemoryStream container;
+    const auto stored = Store(container, value, acaZLIB, 6, 1000);
+    auto badOffset = TCRVMemoryStream(container.Bytes());
+    TCRVCompressedStreamBlockHeader h;
+    std::memcpy(&h, badOffset.Bytes().data(), 20);
+    h.OffsetToNextHeader = 3;
+    std::memcpy(badOffset.MutableBytes().data(), &h, 20);
+    auto noBlockSize = stored;
+    noBlockSize.BlockSize = 0;
+    auto negativeStart = stored;
+    negativeStart.StartPosition = -1;
+    auto plainNegativeStart = Descriptor(acaNone, 0, 0, -4);
+
+    struct TCase {
+        const char* Name;
+        std::function<void()> Run;
+        int Code;
+    };
+    const TCase cases[] = {
+        {"header offset before its own end",
+         [&] { TCRVCompressedBLOBStream s(badOffset, false, false, stored); }, 10083},
+        {"blocks without a block size",
+         [&] { TCRVCompressedBLOBStream s(container, false, false, noBlockSize); }, 20149},
+        {"negative start", [&] { TCRVCompressedBLOBStream s(container, false, false, negativeStart); },
+         10103},
+        {"negative start, uncompressed",
+         [&] { TCRVCompressedBLOBStream s(container, true, false, plainNegativeStart); }, 10079},
+        {"bzip2 has no mode 0",
+         [&] {
+             TCRVMemoryStream c;
+             TCRVCompressedBLOBStream s(c, true, false, Descriptor(acaBZIP, 0, 1000));
+             s.Write(value.data(), 10);
+         },
+         10085},
+        {"unknown algorithm",
+         [&] {
+             TCRVMemoryStream c;
+             TCRVCompressedBLOBStream s(c, true, false, Descriptor(7, 1, 1000));
+             s.Write(value.data(), 10);
+         },
+         10085},
+        {"seek before the start",
+         [&] {
+             TCRVCompressedBLOBStream s(container, false, false, stored);
+             s.Seek(-1, TCRVSeekOrigin::soBeginning);
+         },
+         10103},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ErrorCode(c.Run), c.Code) << c.Name;
+}
+
+TEST(CRVBLOBStream, ProgressCanStopALongWrite) {
+    const auto value = Pattern(10000, 8);
+    TCRVMemoryStream container;
+    TCRVCompressedBLOBStream s(container, true, false, Descriptor(acaZLIB, 1, 1000));
+    int calls = 0;
+    s.OnProgress = [&](std::int64_t done, std::int64_t total) {
+        EXPECT_EQ(total, 10000);
+        return ++calls < 3 && done > 0;
+    };
+    EXPECT_EQ(s.Write(value.data(), 10000), 3000);
+    EXPECT_EQ(s.GetSize(), 3000);
+    EXPECT_EQ(s.GetPosition(), 3000);
 }
 
 } // namespace
