@@ -3,6 +3,10 @@
 int CmdCrc32(TArgs&);
 int CmdEncrypt(TArgs&);
 int CmdDecrypt(TArgs&);
+int CmdCompress(TArgs&);
+int CmdDecompress(TArgs&);
+int CmdBlobWrite(TArgs&);
+int CmdBlobRead(TArgs&);
 
 namespace {
 
@@ -12,6 +16,18 @@ constexpr TCrvToolCommand KCommands[] = {
     {"encrypt", "encrypt --cipher NAME --password PW IN OUT",
      "encipher IN as one buffer with the engine's chaining mode", CmdEncrypt},
     {"decrypt", "decrypt --cipher NAME --password PW IN OUT", "decipher IN as one buffer", CmdDecrypt},
+    {"compress", "compress --algorithm ZLIB|BZIP|PPM --mode N IN OUT",
+     "compress IN as one buffer; OUT holds exactly the compressor's output", CmdCompress},
+    {"decompress", "decompress --algorithm ZLIB|BZIP|PPM --size N IN OUT",
+     "expand one compressed buffer; N is the expected size (for PPM the most it may give)", CmdDecompress},
+    {"blob-write", "blob-write --algorithm NONE|ZLIB|BZIP|PPM --mode M [--block-size B] IN OUT",
+     "write IN as a compressed BLOB stream into the container OUT and print its descriptor as one JSON line",
+     CmdBlobWrite},
+    {"blob-read",
+     "blob-read --algorithm A --mode M --block-size B --blocks N --size S [--offset P] [--count C] [--repair] IN OUT",
+     "read the BLOB value held in the container IN (or C bytes from position P) into OUT; --repair keeps the "
+     "blocks of a truncated container that can still be read",
+     CmdBlobRead},
 };
 
 } // namespace
