@@ -48,7 +48,7 @@ bool CRVPPMdDecode(const std::uint8_t* in, std::size_t size, int maxOrder, std::
     if (!allocator.Valid())
         return false;
     try {
-        out.reserve(std::min<std::size_t>(maxSize, std::size_t{1} << 24));
+        out.reserve(std::min(maxSize, size * 8 + 4096));
         auto model = std::make_unique<TCRVPPMdModel>(allocator, maxOrder);
         TCRVPPMdRangeDecoder coder(in, size);
         if (model->Decode(coder, maxSize, out))

@@ -33,7 +33,7 @@ TCRVPPMdSubAllocator::TCRVPPMdSubAllocator(std::size_t heapBytes) {
         return;
     // The spare unit at offset 0 in front, slack of two units behind the last whole unit.
     std::size_t total = UnitSize + heapBytes + 2 * UnitSize;
-    FHeap.reset(static_cast<std::uint8_t*>(std::calloc(total, 1)));
+    FHeap.reset(static_cast<std::uint8_t*>(std::malloc(total)));
     FHeapEnd = FHeapStart + UnitSize * static_cast<std::uint32_t>(heapBytes / UnitSize);
 }
 

@@ -26,7 +26,7 @@ public:
     static constexpr std::size_t MinimumSize = ReserveBytes + MaxBlockUnits * UnitSize + 64 * UnitSize;
     static constexpr std::size_t MaximumSize = 0xFFFF0000u;
 
-    // Allocates the heap (not zero-filled by hand: fresh pages come zeroed from the system).
+    // Allocates the heap, not zero-filled: the model writes every byte before it reads it.
     // Valid() is false when the size is out of range or the memory is not available.
     explicit TCRVPPMdSubAllocator(std::size_t heapBytes);
 

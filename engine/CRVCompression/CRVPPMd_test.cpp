@@ -29,6 +29,10 @@ struct TVector {
     int Restarts = 0;
 };
 
+void PrintTo(const TVector& v, std::ostream* os) {
+    *os << v.Compressed;
+}
+
 std::vector<TVector> ReadManifest() {
     std::vector<TVector> rows;
     std::ifstream f(DataDir + "manifest.tsv");
@@ -97,5 +101,119 @@ std::string VectorName(const ::testing::TestParamInfo<TVector>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Manifest, PPMdVectors, ::testing::ValuesIn(ReadManifest()), VectorName);
+
+TVector FindVector(const std::string& compressed) {
+    for (const TVector& v : ReadManifest())
+        if (v.Compressed == compressed)
+            return v;
+    ADD_FAILURE() << compressed << " not in the manifest";
+    return {};
+}
+
+bool Decodes(const std::vector<std::uint8_t>& stream, const TVector& v, std::size_t maxSize,
+             std::vector<std::uint8_t>& out) {
+    return CRVPPMdDecode(stream.data(), stream.size(), v.Order, Memory(v), maxSize, out);
+}
+
+// Text, a stream whose model restarts once, and a stream that ends in a full order-1 context.
+const char* const DamageVectors[] = {"out/text20k.m5.ppmd", "out/counters100k.m1.ppmd",
+                                     "out/allfollow513.m9.ppmd", "out/two.m1.ppmd"};
+
+TEST(PPMdDamage, TruncatedStreamsFail) {
+    for (const char* name : DamageVectors) {
+        const TVector v = FindVector(name);
+        const std::vector<std::uint8_t> stream = CoderBytes(v);
+        // Every length for short streams, about 30 spread over the long ones.
+        const std::size_t step = stream.size() < 400 ? 1 : stream.size() / 30;
+        for (std::size_t cut = 0; cut < stream.size(); cut += step) {
+            std::vector<std::uint8_t> shorter(stream.begin(), stream.begin() + cut), out;
+            EXPECT_FALSE(Decodes(shorter, v, v.InputBytes, out)) << name << " cut to " << cut;
+            EXPECT_TRUE(out.empty());
+        }
+    }
+}
+
+// Every byte but the last four is settled by the coder once it is shifted out, so a change there
+// must show: the decoder fails or yields other bytes. It must never read or write out of bounds.
+TEST(PPMdDamage, FlippedBytesFailOrChangeTheOutput) {
+    for (const char* name : DamageVectors) {
+        const TVector v = FindVector(name);
+        const std::vector<std::uint8_t> stream = CoderBytes(v);
+        const std::vector<std::uint8_t> input = ReadFile(DataDir + v.Input);
+        const std::size_t settled = stream.size() - 4;
+        const std::size_t step = settled < 200 ? 1 : settled / 20;
+        for (std::size_t at = 0; at < settled; at += step) {
+            for (std::uint8_t flip : {std::uint8_t{0x01}, std::uint8_t{0x80}, std::uint8_t{0xFF}}) {
+                std::vector<std::uint8_t> damaged = stream, out;
+                damaged[at] ^= flip;
+                const bool ok = Decodes(damaged, v, v.InputBytes + 1000, out);
+                EXPECT_TRUE(!ok || out != input) << name << " byte " << at << " ^ " << int(flip);
+                EXPECT_LE(out.size(), v.InputBytes + 1000);
+            }
+        }
+    }
+}
+
+TEST(PPMdDamage, OutputLimitIsExact) {
+    for (const char* name : {"out/text20k.m5.ppmd", "out/counters100k.m2.ppmd", "out/one.m1.ppmd"}) {
+        const TVector v = FindVector(name);
+        const std::vector<std::uint8_t> stream = CoderBytes(v);
+        std::vector<std::uint8_t> out;
+        EXPECT_TRUE(Decodes(stream, v, v.InputBytes, out)) << name;
+        EXPECT_FALSE(Decodes(stream, v, v.InputBytes - 1, out)) << name;
+        EXPECT_TRUE(out.empty());
+        EXPECT_FALSE(Decodes(stream, v, 0, out)) << name;
+    }
+}
+
+// Noise as a stream, with the smallest and the largest model: any result, but bounded output,
+// no fault and no endless loop.
+TEST(PPMdDamage, NoiseNeverOverrunsOrHangs) {
+    std::uint32_t x = 2024;
+    for (int order : {2, 16}) {
+        for (std::size_t size : {4u, 5u, 17u, 300u, 5000u}) {
+            for (int round = 0; round < 8; ++round) {
+                std::vector<std::uint8_t> noise(size), out;
+                for (std::uint8_t& b : noise)
+                    b = static_cast<std::uint8_t>((x = 1664525 * x + 1013904223) >> 24);
+                CRVPPMdDecode(noise.data(), noise.size(), order, 2 << 20, 100000, out);
+                EXPECT_LE(out.size(), 100000u);
+            }
+        }
+    }
+}
+
+TEST(PPMdSetup, RefusesModelsItCannotBuild) {
+    const std::uint8_t data[4] = {1, 2, 3, 4};
+    struct TCase {
+        int Order;
+        std::size_t Memory;
+    };
+    const TCase cases[] = {{1, 2 << 20}, {17, 2 << 20},
+                           {0, 2 << 20}, {2, TCRVPPMdSubAllocator::MinimumSize - 1},
+                           {2, 0},       {2, std::size_t{1} << 33}};
+    for (const TCase& c : cases) {
+        std::vector<std::uint8_t> out{9};
+        EXPECT_FALSE(CRVPPMdEncode(data, sizeof(data), c.Order, c.Memory, out)) << c.Order << " " << c.Memory;
+        EXPECT_TRUE(out.empty());
+        EXPECT_FALSE(CRVPPMdDecode(data, sizeof(data), c.Order, c.Memory, 100, out));
+    }
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(CRVPPMdDecode(data, 3, 2, 2 << 20, 100, out)); // shorter than the coder's first word
+    EXPECT_FALSE(CRVPPMdEncode(nullptr, 5, 2, 2 << 20, out));
+}
+
+// The smallest heap restarts the model over and over; both sides must restart alike.
+TEST(PPMdSetup, SmallestHeapRoundTripsThroughManyRestarts) {
+    const std::vector<std::uint8_t> input = ReadFile(DataDir + "inputs/mixed300k.bin");
+    for (int order : {2, 16}) {
+        std::vector<std::uint8_t> packed, out;
+        ASSERT_TRUE(
+            CRVPPMdEncode(input.data(), input.size(), order, TCRVPPMdSubAllocator::MinimumSize, packed));
+        ASSERT_TRUE(CRVPPMdDecode(packed.data(), packed.size(), order, TCRVPPMdSubAllocator::MinimumSize,
+                                  input.size(), out));
+        EXPECT_TRUE(out == input) << "order " << order;
+    }
+}
 
 } // namespace
