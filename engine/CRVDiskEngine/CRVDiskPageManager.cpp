@@ -277,7 +277,7 @@ void TCRVDiskPageManager::TruncateDatabase() {
     WriteDBHeader();
 }
 
-std::int32_t TCRVDiskPageManager::GetNextObjectID(int tryCount, int delayMS) {
+std::int32_t TCRVDiskPageManager::GetNextObjectID(int tryCount, int delayMS, bool notStored) {
     if (!FDatabaseFile.IsOpened())
         CRVRaise(30399);
     if (!TryUsingTimeOut(tryCount, delayMS, [&] { return LockLastObjectID(); }))
@@ -286,7 +286,7 @@ std::int32_t TCRVDiskPageManager::GetNextObjectID(int tryCount, int delayMS) {
     try {
         FDatabaseFile.ReadBuffer(&id, sizeof id, FOffsetToLastObjectID, 30400);
         ++id;
-        if (FDatabaseFile.IsWritable())
+        if (FDatabaseFile.IsWritable() && !notStored)
             FDatabaseFile.WriteBuffer(&id, sizeof id, FOffsetToLastObjectID, 30404);
         else
             id += static_cast<std::int32_t>(FRandom() % 10000); // not stored

@@ -51,7 +51,10 @@ public:
     std::int32_t GetPageCount();
     // Drops every page after LastUsedPageNo.
     void TruncateDatabase();
-    std::int32_t GetNextObjectID(int tryCount = KCRVLockTryCount, int delayMS = KCRVLockDelayMS);
+    // The next object id; a database that is read-only (by its file, or for its sessions when
+    // `notStored`) hands out the stored counter + 1 + a pseudo-random number below 10000.
+    std::int32_t GetNextObjectID(int tryCount = KCRVLockTryCount, int delayMS = KCRVLockDelayMS,
+                                 bool notStored = false);
     bool ApplyChanges(TCRVSessionID sessionID) override;
     void FlushBuffers() { FDatabaseFile.FlushFileBuffers(); }
 

@@ -1,0 +1,441 @@
+#include "CRVDiskEngine/CRVDiskTestUtil.h"
+
+#include "CRVCipher/CRVChecksum.h"
+#include "CRVDiskEngine/CRVDatabaseFreeSpaceManager.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace crvtest;
+
+namespace {
+
+class DiskDatabase : public ::testing::Test {
+protected:
+    TTempDir Dir;
+    std::string Path = Dir.File("test.crv");
+};
+
+TEST_F(DiskDatabase, NewDefaultDatabaseHasTheSixPagesOfTheLayout) {
+    Create(Path, Options());
+    const auto bytes = ReadBytes(Path);
+    ASSERT_EQ(bytes.size(), 24956u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 16), "C0RVISTADATABASE");
+    EXPECT_EQ(At<std::uint16_t>(bytes, 16), 76);
+    EXPECT_EQ(At<std::uint64_t>(bytes, 18), 0x40185C28F5C28F5CULL);
+    EXPECT_EQ(At<std::uint16_t>(bytes, 26), 4096);
+    EXPECT_EQ(At<std::uint16_t>(bytes, 28), 8);
+    EXPECT_EQ(At<std::int32_t>(bytes, 30), 6); // TotalPageCount
+    EXPECT_EQ(At<std::int32_t>(bytes, 34), 4); // LastUsedPageNo
+    EXPECT_EQ(At<std::int32_t>(bytes, 38), 1); // State after the creating write-back
+    EXPECT_EQ(bytes[42], 2);                   // WriteChangesState
+    EXPECT_EQ(bytes[43], 0);                   // not encrypted
+    EXPECT_EQ(At<std::uint16_t>(bytes, 76), 280);
+    EXPECT_EQ(At<std::uint16_t>(bytes, 356), 20);
+    EXPECT_EQ(At<std::int32_t>(bytes, 376), 0); // last object id
+
+    const std::uint16_t types[] = {ptPFS, ptEAM, ptFileSystemDirectory, ptActiveSessionList, ptTableList};
+    for (int n = 0; n < 5; ++n) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(std::string(bytes.begin() + PageAt(n), bytes.begin() + PageAt(n) + 4), "CRVP");
+        EXPECT_EQ(At<std::uint16_t>(bytes, PageAt(n) + 8), types[n]);
+    }
+    // Map pages keep State 0; page 5 was never written.
+    EXPECT_EQ(At<std::int32_t>(bytes, PageAt(0) + 4), 0);
+    EXPECT_EQ(At<std::int32_t>(bytes, PageAt(1) + 4), 0);
+    EXPECT_EQ(At<std::uint32_t>(bytes, PageAt(5)), 0u);
+    EXPECT_EQ(bytes[PageAt(0) + 40], 0x1F); // pages 0..4 in use
+    EXPECT_EQ(bytes[PageAt(1) + 40], 1);    // extent 0 has a free page
+    // The directory: id 2 (session slots, page 3), then id 1 (table list, page 4).
+    const std::size_t dir = PageAt(2) + 40;
+    EXPECT_EQ(At<std::int32_t>(bytes, dir + 1), 10); // FileSize
+    EXPECT_EQ(bytes[dir + 10], 2);
+    EXPECT_EQ(At<std::int32_t>(bytes, dir + 11), 3);
+    EXPECT_EQ(bytes[dir + 15], 1);
+    EXPECT_EQ(At<std::int32_t>(bytes, dir + 16), 4);
+    EXPECT_EQ(At<std::int32_t>(bytes, PageAt(3) + 41), 2); // session slots file: 2 bytes
+
+    TOpenDb db(Path, Options());
+    EXPECT_FALSE(db.RepairNeeded);
+    EXPECT_EQ(db.Session.SessionID, 0);
+    EXPECT_EQ(db.Data.MaxSessionCount(), 2);
+    EXPECT_TRUE(db.Data.GetTablesList().empty());
+    EXPECT_FALSE(db.Data.ReadOnly());
+    EXPECT_EQ(db.Data.GetNewObjectId(), 1);
+    EXPECT_EQ(db.Data.GetNewObjectId(), 2);
+}
+
+TEST_F(DiskDatabase, EncryptedDatabaseEnciphersDataAreasButNotMapsOrSlots) {
+    auto options = Options("secret");
+    options.Password.CryptoAlgorithm = craTwofish_128;
+    Create(Path, options);
+    const auto bytes = ReadBytes(Path);
+    EXPECT_EQ(bytes[43], 0xFF);
+    EXPECT_EQ(bytes[78], craTwofish_128);
+    const std::size_t dir = PageAt(2);
+    EXPECT_EQ(bytes[dir + 20], craTwofish_128);
+    std::vector<std::uint8_t> data(bytes.begin() + dir + 40, bytes.begin() + dir + 4096);
+    EXPECT_NE(At<std::int32_t>(data, 1), 10); // FileSize is not readable as stored
+    ASSERT_TRUE(CRVInternalDecryptBuffer(craTwofish_128, data.data(), data.size(), "secret"));
+    EXPECT_EQ(CRC32(0, data.data(), data.size()), At<std::uint32_t>(bytes, dir + 14));
+    EXPECT_EQ(At<std::int32_t>(data, 1), 10);
+    EXPECT_EQ(At<std::int32_t>(bytes, PageAt(3) + 41), 2); // the slots file stays plain
+    EXPECT_EQ(bytes[PageAt(0) + 40], 0x1F);                // and so do the maps
+
+    TOpenDb db(Path, options);
+    EXPECT_TRUE(db.Data.Encrypted());
+    EXPECT_EQ(db.Data.MaxSessionCount(), 2);
+}
+
+TEST_F(DiskDatabase, PasswordIsCheckedOnlyWhenTheDatabaseHasOne) {
+    Create(Path, Options("right"));
+    struct TCase {
+        const char* Password;
+        int Code;
+    } cases[] = {{"wrong", 30445}, {"", 30445}, {"right", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Password);
+        EXPECT_EQ(CodeOf([&] { TOpenDb db(Path, Options(c.Password)); }), c.Code);
+    }
+    const std::string plain = Dir.File("plain.crv");
+    Create(plain, Options());
+    TOpenDb db(plain, Options("unused"));
+    EXPECT_FALSE(db.Data.Encrypted());
+    EXPECT_TRUE(db.Data.GetTablesList().empty());
+}
+
+TEST_F(DiskDatabase, DatabaseInsideALargerFileIsFoundByTheScan) {
+    Create(Path, Options("pw"));
+    const auto db = ReadBytes(Path);
+    for (std::size_t prefix : {std::size_t(5000), std::size_t(9984), std::size_t(9990)}) {
+        SCOPED_TRACE(prefix);
+        std::vector<std::uint8_t> bytes(prefix, 0x5A);
+        bytes.insert(bytes.end(), db.begin(), db.end());
+        const std::string embedded = Dir.File("embedded.bin");
+        WriteBytes(embedded, bytes);
+        TOpenDb open(embedded, Options("pw"));
+        EXPECT_EQ(open.Pm().OffsetToDBHeader(), static_cast<std::int64_t>(prefix));
+        EXPECT_EQ(open.Pm().OffsetToFirstPage(), static_cast<std::int64_t>(prefix + 380));
+        EXPECT_EQ(open.Data.MaxSessionCount(), 2);
+        // A page added there lands at the embedded offsets.
+        {
+            auto page = open.Pm().AddPage(0, ptTableRecord);
+            EXPECT_EQ(page->PageNo(), 5);
+        }
+        open.Data.Commit(0, false);
+        const auto after = ReadBytes(embedded);
+        EXPECT_EQ(At<std::uint16_t>(after, prefix + PageAt(5) + 8), ptTableRecord);
+    }
+}
+
+TEST_F(DiskDatabase, FileThatIsNotADatabaseIsRefusedNamingItsFirstBytes) {
+    WriteBytes(Path, std::vector<std::uint8_t>(30000, 'x'));
+    try {
+        TOpenDb db(Path, Options());
+        FAIL() << "opened";
+    } catch (const ECRVException& e) {
+        EXPECT_EQ(e.NativeErrorCode(), 10470);
+        EXPECT_NE(std::string(e.what()).find("'xxxxxxxxxxxxxxxx'"), std::string::npos) << e.what();
+    }
+    WriteBytes(Path, {'a', 'b'});
+    EXPECT_EQ(CodeOf([&] { TOpenDb db(Path, Options()); }), 10470);
+    WriteBytes(Path, {});
+    EXPECT_EQ(CodeOf([&] { TOpenDb db(Path, Options()); }), 10470);
+    EXPECT_EQ(CodeOf([&] { TOpenDb db(Dir.File("missing.crv"), Options()); }), 30364);
+}
+
+TEST_F(DiskDatabase, DamagedHeaderGeometryIsAFormatError) {
+    Create(Path, Options());
+    const auto good = ReadBytes(Path);
+    struct TCase {
+        const char* Name;
+        std::size_t Offset;
+        std::int32_t Value;
+        int Size;
+    } cases[] = {{"page size 0", 26, 0, 2},
+                 {"no pages per extent", 28, 0, 2},
+                 {"last used beyond the file", 34, 9, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto bytes = good;
+        if (c.Size == 2)
+            PutAt<std::uint16_t>(bytes, c.Offset, static_cast<std::uint16_t>(c.Value));
+        else
+            PutAt<std::int32_t>(bytes, c.Offset, c.Value);
+        WriteBytes(Path, bytes);
+        EXPECT_EQ(CodeOf([&] { TOpenDb db(Path, Options()); }), 20237);
+    }
+}
+
+TEST_F(DiskDatabase, OldVersionOrInterruptedWriteBackNeedsRepair) {
+    Create(Path, Options());
+    auto bytes = ReadBytes(Path);
+    bytes[42] = 1;
+    WriteBytes(Path, bytes);
+    {
+        TOpenDb db(Path, Options());
+        EXPECT_TRUE(db.RepairNeeded);
+        EXPECT_TRUE(db.Session.RepairNeeded);
+    }
+    bytes[42] = 2;
+    PutAt<double>(bytes, 18, 2.5);
+    WriteBytes(Path, bytes);
+    TOpenDb db(Path, Options());
+    EXPECT_TRUE(db.RepairNeeded);
+}
+
+// A write-back stopped at its N-th write: the first write is the header saying "in progress";
+// whatever fails after it leaves a file that reports RepairNeeded, and nothing before it changes
+// the file at all.
+TEST_F(DiskDatabase, WriteBackStoppedAtAnyWriteLeavesRepairNeeded) {
+    Create(Path, Options("pw"));
+    const auto before = ReadBytes(Path);
+    for (int failAt = 1; failAt <= 4; ++failAt) {
+        SCOPED_TRACE(failAt);
+        WriteBytes(Path, before);
+        auto plan = std::make_shared<TCRVFaultPlan>();
+        auto options = Options("pw");
+        options.FileFactory = CRVFaultyFileFactory(plan);
+        {
+            TOpenDb db(Path, options);
+            for (int i = 0; i < 2; ++i) {
+                auto page = db.Pm().GetPage(0, i == 0 ? 2 : 4, false, KCRVAnyPageType);
+                page->GetPageData()[100] = 0xAB;
+                page->SetIsDirty(true);
+            }
+            plan->Writes = 0;
+            plan->FailWriteAt = failAt;
+            EXPECT_NE(CodeOf([&] { db.Data.Commit(0, false); }), 0);
+            plan->FailWriteAt = 0;
+        }
+        const auto after = ReadBytes(Path);
+        if (failAt == 1) {
+            EXPECT_EQ(after, before);
+            continue;
+        }
+        EXPECT_EQ(after[42], 1);
+        TOpenDb reopened(Path, Options("pw"));
+        EXPECT_TRUE(reopened.RepairNeeded);
+    }
+}
+
+TEST_F(DiskDatabase, ShortWriteIsAnErrorNamingTheFile) {
+    Create(Path, Options());
+    auto plan = std::make_shared<TCRVFaultPlan>();
+    plan->ShortWrite = true;
+    auto options = Options();
+    options.FileFactory = CRVFaultyFileFactory(plan);
+    TOpenDb db(Path, options);
+    { auto page = db.Pm().AddPage(0, ptTableRecord); }
+    plan->Writes = 0;
+    plan->FailWriteAt = 2; // the page write
+    try {
+        db.Data.Commit(0, false);
+        FAIL() << "committed";
+    } catch (const ECRVException& e) {
+        EXPECT_EQ(e.NativeErrorCode(), 10469);
+        EXPECT_NE(std::string(e.what()).find(Path), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("Short write"), std::string::npos);
+    }
+    db.Data.Rollback(0);
+}
+
+TEST_F(DiskDatabase, MapPagesAndNoPageAreRefusedByTheCache) {
+    Create(Path, Options());
+    TOpenDb db(Path, Options());
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, 0, false, ptPFS); }), 30434);
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, 1, false, ptEAM); }), 30434);
+    EXPECT_EQ(CodeOf([&] { db.Pm().RemovePage(0, 1); }), 30434);
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, -1, false, 255); }), 10471);
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, 4, false, ptTableRecord); }), 20153);
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, 40, false, ptTableRecord); }), 20299);
+    EXPECT_EQ(CodeOf([&] { db.Pm().ReadPageRegion(nullptr, 2, 4000, 100); }), 10476);
+    EXPECT_EQ(CodeOf([&] { db.Pm().WritePageRegion(nullptr, 2, 4096, 1); }), 10477);
+    EXPECT_NO_THROW(db.Data.Commit(0, false)); // nothing was left pinned
+}
+
+TEST_F(DiskDatabase, RemovedPageIsMarkedOnDiskFreedAndFailsWhenReadAgain) {
+    Create(Path, Options("pw"));
+    TOpenDb db(Path, Options("pw"));
+    TCRVPageNo no;
+    {
+        auto page = db.Pm().AddPage(0, ptTableRecord);
+        no = page->PageNo();
+    }
+    db.Data.Commit(0, false);
+    db.Pm().RemovePage(0, no);
+    db.Data.Commit(0, false);
+    const auto bytes = ReadBytes(Path);
+    EXPECT_EQ(At<std::int32_t>(bytes, PageAt(no) + 4), 0x7FFFFFFF);
+    EXPECT_EQ(bytes[PageAt(0) + 40] & (1 << no), 0);
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, no, false, ptTableRecord); }), 20299);
+    EXPECT_EQ(db.Pm().AddPage(0, ptTableRecord)->PageNo(), no); // reused
+    db.Data.Rollback(0);
+}
+
+TEST_F(DiskDatabase, DamagedEncipheredPageFailsItsCrcAndLeavesNothingPinned) {
+    Create(Path, Options("pw"));
+    auto bytes = ReadBytes(Path);
+    bytes[PageAt(4) + 2000] ^= 0x01;
+    WriteBytes(Path, bytes);
+    bytes[PageAt(4) + 2000] ^= 0x01;
+    // The table list is read when the database opens: the open fails and closes everything.
+    EXPECT_EQ(CodeOf([&] { TOpenDb db(Path, Options("pw")); }), 30446);
+    WriteBytes(Path, bytes);
+    TOpenDb db(Path, Options("pw"));
+    bytes[PageAt(3) + 2000] ^= 0x01; // the plain slots page: no CRC is kept for it
+    auto copy = bytes;
+    copy[PageAt(2) + 3000] ^= 0x01;
+    WriteBytes(Path, copy);
+    db.Pm().ClearCache();
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, 2, false, ptFileSystemDirectory); }), 30446);
+    db.Pm().SetIgnoreCRCErrors(true);
+    EXPECT_NO_THROW(db.Pm().GetPage(0, 2, false, ptFileSystemDirectory));
+    db.Pm().SetIgnoreCRCErrors(false);
+    EXPECT_NO_THROW(db.Data.Commit(0, false));
+}
+
+TEST_F(DiskDatabase, StateWrapsToZeroAfterTheLastLiveValue) {
+    Create(Path, Options());
+    TOpenDb db(Path, Options());
+    {
+        auto page = db.Pm().GetPage(0, 4, false, ptTableList);
+        page->GetPageHeader()->State = 0x7FFFFFFC;
+        page->SetIsDirty(true);
+    }
+    db.Data.Commit(0, false);
+    EXPECT_EQ(At<std::int32_t>(ReadBytes(Path), PageAt(4) + 4), 0);
+}
+
+TEST_F(DiskDatabase, FlushedCommitAndObjectIdsPersist) {
+    Create(Path, Options());
+    {
+        TOpenDb db(Path, Options());
+        EXPECT_EQ(db.Data.GetNewObjectId(), 1);
+        db.Data.Commit(0, true);
+    }
+    TOpenDb db(Path, Options());
+    EXPECT_EQ(db.Data.GetNewObjectId(), 2);
+    EXPECT_EQ(At<std::int32_t>(ReadBytes(Path), 376), 2);
+}
+
+TEST_F(DiskDatabase, ReadOnlyDatabaseHandsOutIdsItDoesNotStore) {
+    Create(Path, Options());
+    auto options = Options();
+    options.ReadOnly = true;
+    TOpenDb db(Path, options);
+    EXPECT_TRUE(db.Data.ReadOnly());
+    for (int i = 0; i < 5; ++i) {
+        const std::int32_t id = db.Data.GetNewObjectId();
+        EXPECT_GE(id, 1);
+        EXPECT_LT(id, 1 + 10000);
+    }
+    EXPECT_EQ(At<std::int32_t>(ReadBytes(Path), 376), 0);
+}
+
+TEST_F(DiskDatabase, SessionsOfOneProcessShareOneDatabaseObject) {
+    Create(Path, Options());
+    auto a = CRVAcquireDiskDatabaseData(Path, Options());
+    auto b = CRVAcquireDiskDatabaseData(Dir.File("./test.crv"), Options());
+    EXPECT_EQ(a.get(), b.get());
+    TCRVDiskSession s1, s2;
+    bool repair = false;
+    a->ConnectSession(s1, repair);
+    b->ConnectSession(s2, repair);
+    EXPECT_EQ(s1.SessionID, 0);
+    EXPECT_EQ(s2.SessionID, 0);
+    EXPECT_TRUE(a->SingleUserConnected());
+    TCRVDiskSession multi;
+    multi.MultiUser = true;
+    EXPECT_EQ(CodeOf([&] { a->ConnectSession(multi, repair); }), 20235);
+    a->DisconnectSession(s1);
+    EXPECT_TRUE(a->IsOpened());
+    b->DisconnectSession(s2);
+    EXPECT_FALSE(a->IsOpened());
+}
+
+// A second database object on the same file (as a second process would have) finds every slot
+// taken by the first and works read-only; once the first leaves, a new one gets the slots.
+TEST_F(DiskDatabase, SecondDatabaseObjectOfOneFileIsReadOnly) {
+    Create(Path, Options());
+    auto first = std::make_unique<TOpenDb>(Path, Options());
+    EXPECT_TRUE(first->Data.SingleUserConnected());
+    {
+        TOpenDb second(Path, Options());
+        EXPECT_FALSE(second.Data.SingleUserConnected());
+        EXPECT_TRUE(second.Data.ReadOnly());
+    }
+    first.reset();
+    TOpenDb third(Path, Options());
+    EXPECT_TRUE(third.Data.SingleUserConnected());
+    EXPECT_FALSE(third.Data.ReadOnly());
+}
+
+TEST_F(DiskDatabase, SecondProcessOpeningSingleUserGetsAReadOnlyDatabase) {
+    Create(Path, Options());
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The child: waits for the parent to hold the database, then opens it itself.
+        char go = 0;
+        int code = 10;
+        if (::read(toChild[0], &go, 1) == 1) {
+            try {
+                TOpenDb db(Path, Options());
+                code = db.Data.ReadOnly() ? (db.Data.SingleUserConnected() ? 11 : 0) : 12;
+                const std::int32_t id = db.Data.GetNewObjectId(); // not stored
+                if (id < 1 || id > 10000)
+                    code = 13;
+            } catch (...) {
+                code = 14;
+            }
+        }
+        const char done = static_cast<char>(code);
+        (void)!::write(fromChild[1], &done, 1);
+        ::_exit(code);
+    }
+    {
+        TOpenDb db(Path, Options());
+        ASSERT_TRUE(db.Data.SingleUserConnected());
+        ASSERT_EQ(::write(toChild[1], "g", 1), 1);
+        char result = 99;
+        ASSERT_EQ(::read(fromChild[0], &result, 1), 1);
+        EXPECT_EQ(result, 0) << "child code " << int(result);
+        EXPECT_EQ(db.Data.GetNewObjectId(), 1); // the child stored nothing
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+        ::close(fd);
+}
+
+TEST_F(DiskDatabase, TableListChangesBecomeDurableAtCommit) {
+    Create(Path, Options("pw"));
+    {
+        TOpenDb db(Path, Options("pw"));
+        db.Data.AddTable(KCRVSystemSessionID, 7, "Files", 10, 11, 12);
+        db.Data.AddTable(KCRVSystemSessionID, 8, "RegKeys", 20, 21, 22);
+        EXPECT_EQ(CodeOf([&] { db.Data.AddTable(KCRVSystemSessionID, 9, "FILES", 1, 2, 3); }), 30395);
+        db.Data.Commit(KCRVSystemSessionID, false);
+        db.Data.RenameTable(KCRVSystemSessionID, "regkeys", "Keys");
+        db.Data.AddTable(KCRVSystemSessionID, 10, "Pending", 1, 2, 3);
+        db.Data.Commit(KCRVSystemSessionID, false);
+        db.Data.RemoveTable(KCRVSystemSessionID, "pending");
+        db.Data.Rollback(KCRVSystemSessionID); // the file keeps the committed list
+    }
+    TOpenDb db(Path, Options("pw"));
+    EXPECT_EQ(db.Data.GetTablesList(), (std::vector<std::string>{"Files", "Keys", "Pending"}));
+    const auto files = db.Data.OpenTable("fIlEs");
+    EXPECT_EQ(files.TableID, 7);
+    EXPECT_EQ(files.MetaDataFilePageNo, 10);
+    EXPECT_EQ(files.MostUpdatedFilePageNo, 11);
+    EXPECT_EQ(files.LocksFilePageNo, 12);
+    EXPECT_TRUE(db.Data.TableExists("KEYS"));
+    EXPECT_FALSE(db.Data.TableExists("RegKeys"));
+}
+
+} // namespace
