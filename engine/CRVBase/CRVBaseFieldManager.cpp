@@ -8,15 +8,15 @@ namespace {
 
 constexpr int KCountersReadCode = 30416;
 
-void PutLE(std::vector<std::byte>& buffer, std::size_t& offset, std::uint64_t value, std::size_t size) {
+void PutLE(std::vector<std::uint8_t>& buffer, std::size_t& offset, std::uint64_t value, std::size_t size) {
     if (buffer.size() < offset + size)
         buffer.resize(offset + size);
     for (std::size_t i = 0; i < size; ++i)
-        buffer[offset + i] = static_cast<std::byte>(value >> (8 * i));
+        buffer[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
     offset += size;
 }
 
-std::uint64_t GetLE(std::span<const std::byte> buffer, std::size_t& offset, std::size_t size) {
+std::uint64_t GetLE(std::span<const std::uint8_t> buffer, std::size_t& offset, std::size_t size) {
     if (offset > buffer.size() || buffer.size() - offset < size)
         CRVRaise(KCountersReadCode, offset, buffer.size(), size,
                  offset > buffer.size() ? 0 : buffer.size() - offset);
@@ -27,14 +27,14 @@ std::uint64_t GetLE(std::span<const std::byte> buffer, std::size_t& offset, std:
     return value;
 }
 
-void PutI64Array(std::vector<std::byte>& buffer, std::size_t& offset,
+void PutI64Array(std::vector<std::uint8_t>& buffer, std::size_t& offset,
                  const std::vector<std::int64_t>& values) {
     PutLE(buffer, offset, static_cast<std::uint32_t>(values.size()), 4);
     for (std::int64_t v : values)
         PutLE(buffer, offset, static_cast<std::uint64_t>(v), 8);
 }
 
-std::vector<std::int64_t> GetI64Array(std::span<const std::byte> buffer, std::size_t& offset) {
+std::vector<std::int64_t> GetI64Array(std::span<const std::uint8_t> buffer, std::size_t& offset) {
     const std::size_t at = offset;
     const auto count = static_cast<std::int32_t>(GetLE(buffer, offset, 4));
     if (count < 0 || static_cast<std::size_t>(count) > (buffer.size() - offset) / 8)
@@ -208,11 +208,11 @@ void TCRVBaseFieldManager::LoadMetadata(TCRVStream& Stream) {
     InitLastAutoIncValues();
 }
 
-void TCRVBaseFieldManager::SaveMostUpdated(std::vector<std::byte>& Buffer, std::size_t& Offset) const {
+void TCRVBaseFieldManager::SaveMostUpdated(std::vector<std::uint8_t>& Buffer, std::size_t& Offset) const {
     PutI64Array(Buffer, Offset, FLastAutoIncValues);
 }
 
-void TCRVBaseFieldManager::LoadMostUpdated(std::span<const std::byte> Buffer, std::size_t& Offset) {
+void TCRVBaseFieldManager::LoadMostUpdated(std::span<const std::uint8_t> Buffer, std::size_t& Offset) {
     std::size_t at = Offset;
     std::vector<std::int64_t> values = GetI64Array(Buffer, at);
     if (static_cast<std::int32_t>(values.size()) != FFieldDefs.Count())
@@ -222,8 +222,8 @@ void TCRVBaseFieldManager::LoadMostUpdated(std::span<const std::byte> Buffer, st
     Offset = at;
 }
 
-std::vector<std::byte> CRVEncodeTableCounters(const TCRVTableCounters& counters) {
-    std::vector<std::byte> buffer;
+std::vector<std::uint8_t> CRVEncodeTableCounters(const TCRVTableCounters& counters) {
+    std::vector<std::uint8_t> buffer;
     std::size_t offset = 0;
     PutI64Array(buffer, offset, counters.LastAutoIncValues);
     PutLE(buffer, offset, static_cast<std::uint32_t>(counters.TableState), 4);
@@ -231,7 +231,7 @@ std::vector<std::byte> CRVEncodeTableCounters(const TCRVTableCounters& counters)
     return buffer;
 }
 
-TCRVTableCounters CRVDecodeTableCounters(std::span<const std::byte> buffer) {
+TCRVTableCounters CRVDecodeTableCounters(std::span<const std::uint8_t> buffer) {
     TCRVTableCounters counters;
     std::size_t offset = 0;
     counters.LastAutoIncValues = GetI64Array(buffer, offset);

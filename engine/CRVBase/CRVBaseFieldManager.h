@@ -86,10 +86,10 @@ public:
     // initial values (the counters file overwrites them).
     void LoadMetadata(TCRVStream& Stream);
     // Appends the counters at Offset (the buffer grows as needed) and moves Offset past them.
-    void SaveMostUpdated(std::vector<std::byte>& Buffer, std::size_t& Offset) const;
+    void SaveMostUpdated(std::vector<std::uint8_t>& Buffer, std::size_t& Offset) const;
     // Reads the counters at Offset and moves Offset past them; a short buffer or a count that is
     // not the field count raises 30416.
-    void LoadMostUpdated(std::span<const std::byte> Buffer, std::size_t& Offset);
+    void LoadMostUpdated(std::span<const std::uint8_t> Buffer, std::size_t& Offset);
 
 private:
     void CheckFieldNo(std::int32_t fieldNo, int code) const;
@@ -109,6 +109,6 @@ struct TCRVTableCounters {
     friend bool operator==(const TCRVTableCounters&, const TCRVTableCounters&) = default;
 };
 
-std::vector<std::byte> CRVEncodeTableCounters(const TCRVTableCounters& counters);
+std::vector<std::uint8_t> CRVEncodeTableCounters(const TCRVTableCounters& counters);
 // 30416 when the buffer is short.
-TCRVTableCounters CRVDecodeTableCounters(std::span<const std::byte> buffer);
+TCRVTableCounters CRVDecodeTableCounters(std::span<const std::uint8_t> buffer);
