@@ -298,6 +298,12 @@ std::int32_t TCRVDiskPageManager::GetNextObjectID(int tryCount, int delayMS, boo
     return id;
 }
 
+std::int32_t TCRVDiskPageManager::ReadLastObjectID() {
+    std::int32_t id = 0;
+    FDatabaseFile.ReadBuffer(&id, sizeof id, FOffsetToLastObjectID, 30400);
+    return id;
+}
+
 bool TCRVDiskPageManager::ApplyChanges(TCRVSessionID sessionID) {
     if (!SessionHasChanges(sessionID))
         return false;

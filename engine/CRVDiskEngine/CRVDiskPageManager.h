@@ -56,6 +56,8 @@ public:
     std::int32_t GetNextObjectID(int tryCount = KCRVLockTryCount, int delayMS = KCRVLockDelayMS,
                                  bool notStored = false);
     bool ApplyChanges(TCRVSessionID sessionID) override;
+    // The stored object-id counter, read as it is (no lock).
+    std::int32_t ReadLastObjectID();
     void FlushBuffers() { FDatabaseFile.FlushFileBuffers(); }
 
     // Bytes of a page, bypassing cache and cipher; offset + count must not exceed PageSize.
