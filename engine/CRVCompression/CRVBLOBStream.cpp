@@ -15,6 +15,11 @@ namespace {
 // Bytes moved or zeroed per container read or write.
 constexpr std::int64_t KChunkSize = 65536;
 
+// Fields of the packed on-disk structures are taken by value: a reference to one may be misaligned.
+constexpr std::int64_t NotNegative(std::int64_t v) {
+    return v < 0 ? 0 : v;
+}
+
 struct TEncodedBlock {
     TCRVCompressedStreamBlockHeader Header;
     std::vector<std::uint8_t> Bytes; // the header followed by the compressed data
@@ -55,7 +60,7 @@ void TCRVCompressedBLOBStream::PositionContainer(std::int64_t position, int erro
 
 void TCRVCompressedBLOBStream::OpenUncompressed(bool toCreate) {
     PositionContainer(FStartPosition, 10079);
-    FUncompressedSize = toCreate ? 0 : std::max<std::int64_t>(FBLOBDescriptor.UncompressedSize, 0);
+    FUncompressedSize = toCreate ? 0 : NotNegative(FBLOBDescriptor.UncompressedSize);
     const std::int64_t size = FCompressedStream->GetSize();
     const std::int64_t available = std::max<std::int64_t>(size - FStartPosition, 0);
     if (available >= FUncompressedSize)
@@ -101,8 +106,8 @@ void TCRVCompressedBLOBStream::UpdateTotals() {
         FUncompressedSize = 0;
         FCompressedSize = 0;
         for (const THeaderEntry& e : FHeaders) {
-            FUncompressedSize += std::max<std::int32_t>(e.Header.UncompressedSize, 0);
-            FCompressedSize += std::max<std::int32_t>(e.Header.CompressedSize, 0);
+            FUncompressedSize += NotNegative(e.Header.UncompressedSize);
+            FCompressedSize += NotNegative(e.Header.CompressedSize);
         }
         FCompressionRate = FUncompressedSize > 0 ? 100.0 * (1.0 - static_cast<double>(FCompressedSize) /
                                                                       static_cast<double>(FUncompressedSize))
@@ -280,7 +285,7 @@ const std::vector<std::uint8_t>& TCRVCompressedBLOBStream::LoadBlock(std::int64_
 
     const std::int64_t dataPosition = entry.Position + KCRVBlockHeaderSize;
     const std::int64_t containerSize = FCompressedStream->GetSize();
-    const std::int64_t compressedSize = std::max<std::int32_t>(header.CompressedSize, 0);
+    const std::int64_t compressedSize = NotNegative(header.CompressedSize);
     const std::int64_t available = std::clamp<std::int64_t>(containerSize - dataPosition, 0, compressedSize);
     std::vector<std::uint8_t> data(static_cast<std::size_t>(available));
     PositionContainer(dataPosition, 10103);

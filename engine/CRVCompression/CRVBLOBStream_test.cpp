@@ -12,6 +12,8 @@
 #include <functional>
 #include <random>
 
+// Fields of the packed structures are compared as copies (unary +): a reference to one may be
+// misaligned.
 namespace {
 
 // A memory stream that logs the container ranges read and written.
@@ -97,10 +99,10 @@ std::vector<TParsedBlock> ParseContainer(std::span<const std::uint8_t> bytes, co
         b.Position = at;
         EXPECT_LE(at + 20, static_cast<std::int64_t>(bytes.size()));
         std::memcpy(&b.Header, bytes.data() + at, 20);
-        EXPECT_EQ(b.Header.OffsetToNextHeader, 20 + b.Header.CompressedSize) << "block " << i;
+        EXPECT_EQ(+b.Header.OffsetToNextHeader, 20 + b.Header.CompressedSize) << "block " << i;
         const bool last = i + 1 == d.NumBlocks;
         if (!last) {
-            EXPECT_EQ(b.Header.UncompressedSize, d.BlockSize) << "block " << i;
+            EXPECT_EQ(+b.Header.UncompressedSize, +d.BlockSize) << "block " << i;
         }
         if (d.CompressionAlgorithm == acaZLIB) {
             std::vector<std::uint8_t> out(static_cast<std::size_t>(b.Header.UncompressedSize));
@@ -109,7 +111,7 @@ std::vector<TParsedBlock> ParseContainer(std::span<const std::uint8_t> bytes, co
                                  static_cast<uLong>(b.Header.CompressedSize)),
                       Z_OK)
                 << "block " << i;
-            EXPECT_EQ(CRC32(0, out.data(), out.size()), b.Header.Crc32) << "block " << i;
+            EXPECT_EQ(CRC32(0, out.data(), out.size()), +b.Header.Crc32) << "block " << i;
             if (value) {
                 const auto from = value->begin() + i * d.BlockSize;
                 EXPECT_TRUE(std::equal(out.begin(), out.end(), from)) << "block " << i;
@@ -174,12 +176,12 @@ protected:
 
 TEST_F(CRVBLOBStream250k, HasThreeBlocksAndItsDescriptor) {
     ASSERT_EQ(Blocks.size(), 3u);
-    EXPECT_EQ(Blocks[0].Header.UncompressedSize, 102400);
-    EXPECT_EQ(Blocks[1].Header.UncompressedSize, 102400);
-    EXPECT_EQ(Blocks[2].Header.UncompressedSize, 45200);
-    EXPECT_EQ(Desc.NumBlocks, 3);
-    EXPECT_EQ(Desc.UncompressedSize, 250000);
-    EXPECT_EQ(Desc.BlockSize, 102400);
+    EXPECT_EQ(+Blocks[0].Header.UncompressedSize, 102400);
+    EXPECT_EQ(+Blocks[1].Header.UncompressedSize, 102400);
+    EXPECT_EQ(+Blocks[2].Header.UncompressedSize, 45200);
+    EXPECT_EQ(+Desc.NumBlocks, 3);
+    EXPECT_EQ(+Desc.UncompressedSize, 250000);
+    EXPECT_EQ(+Desc.BlockSize, 102400);
 
     TCRVCompressedBLOBStream s(Container, false, false, Desc);
     EXPECT_EQ(s.GetSize(), 250000);
@@ -219,8 +221,8 @@ TEST_F(CRVBLOBStream250k, AppendingTenBytesRewritesOnlyTheLastBlock) {
     Value.insert(Value.end(), more.begin(), more.end());
     const auto after = ParseContainer(Container.Bytes(), Desc, Container.GetSize(), &Value);
     ASSERT_EQ(after.size(), 3u);
-    EXPECT_EQ(after[2].Header.UncompressedSize, 45210);
-    EXPECT_EQ(Desc.UncompressedSize, 250010);
+    EXPECT_EQ(+after[2].Header.UncompressedSize, 45210);
+    EXPECT_EQ(+Desc.UncompressedSize, 250010);
     TCRVCompressedBLOBStream s(Container, false, false, Desc);
     EXPECT_EQ(ReadAll(s), Value);
 }
@@ -284,7 +286,7 @@ TEST_F(CRVBLOBStream250k, TruncatedContainer) {
         }
         TCRVCompressedBLOBStream repaired(cut, false, true, Desc);
         EXPECT_EQ(repaired.NumBlocks(), c.KeptBlocks);
-        EXPECT_EQ(repaired.BLOBDescriptor().NumBlocks, c.KeptBlocks);
+        EXPECT_EQ(+repaired.BLOBDescriptor().NumBlocks, c.KeptBlocks);
         const auto kept = ReadAll(repaired);
         ASSERT_EQ(kept.size(), static_cast<std::size_t>(c.KeptBlocks) * 102400);
         EXPECT_TRUE(std::equal(kept.begin(), kept.end(), Value.begin()));
@@ -319,8 +321,8 @@ TEST_F(CRVBLOBStream250k, WritesInsideKeepLaterBlocksReadable) {
         TCRVCompressedBLOBStream reopened(Container, false, false, Desc);
         EXPECT_EQ(ReadAll(reopened), Value) << "after the write at " << step.At;
     }
-    EXPECT_EQ(Desc.UncompressedSize, 270000);
-    EXPECT_EQ(Desc.NumBlocks, 3);
+    EXPECT_EQ(+Desc.UncompressedSize, 270000);
+    EXPECT_EQ(+Desc.NumBlocks, 3);
 }
 
 // ----- Changes against a model ------------------------------------------------------------------
@@ -367,7 +369,7 @@ TEST(CRVBLOBStream, RandomChangesMatchAModelAndKeepTheContainerSound) {
             const std::int64_t end = 100 + s.GetStreamSize();
             ASSERT_EQ(container.GetSize(), end + 37) << "step " << step;
             ASSERT_TRUE(std::equal(trailer.begin(), trailer.end(), bytes.begin() + end));
-            EXPECT_EQ(desc.NumBlocks, (static_cast<std::int64_t>(model.size()) + 999) / 1000);
+            EXPECT_EQ(+desc.NumBlocks, (static_cast<std::int64_t>(model.size()) + 999) / 1000);
             ParseContainer(bytes, desc, end, alg == acaZLIB ? &model : nullptr);
         }
         TCRVCompressedBLOBStream reopened(container, false, false, desc);
@@ -385,7 +387,7 @@ TEST(CRVBLOBStream, SetSizeCutsAndExtendsWholeBlocks) {
     EXPECT_EQ(s.GetPosition(), 150000);
     EXPECT_EQ(s.NumBlocks(), 2);
     auto blocks = ParseContainer(container.Bytes(), s.BLOBDescriptor(), container.GetSize());
-    EXPECT_EQ(blocks[1].Header.UncompressedSize, 47600);
+    EXPECT_EQ(+blocks[1].Header.UncompressedSize, 47600);
     EXPECT_EQ(ReadAll(s), std::vector<std::uint8_t>(value.begin(), value.begin() + 150000));
 
     s.SetSize(310000);
@@ -398,7 +400,7 @@ TEST(CRVBLOBStream, SetSizeCutsAndExtendsWholeBlocks) {
     EXPECT_EQ(s.NumBlocks(), 0);
     EXPECT_EQ(s.GetSize(), 0);
     EXPECT_EQ(container.GetSize(), 0);
-    EXPECT_EQ(s.BLOBDescriptor().UncompressedSize, 0);
+    EXPECT_EQ(+s.BLOBDescriptor().UncompressedSize, 0);
     EXPECT_EQ(s.CompressionRate(), 0.0);
 }
 
@@ -443,12 +445,12 @@ TEST(CRVBLOBStream, NewStreamTakesItsBlockSizeFromTheMode) {
         TCRVMemoryStream container;
         TCRVCompressedBLOBStream s(container, true, false,
                                    Descriptor(acaZLIB, static_cast<std::uint8_t>(mode), 0));
-        EXPECT_EQ(s.BLOBDescriptor().BlockSize, size) << "mode " << mode;
+        EXPECT_EQ(+s.BLOBDescriptor().BlockSize, size) << "mode " << mode;
         EXPECT_EQ(s.NumBlocks(), 0);
     }
     TCRVMemoryStream container;
     TCRVCompressedBLOBStream s(container, true, false, Descriptor(acaZLIB, 9, 4096));
-    EXPECT_EQ(s.BLOBDescriptor().BlockSize, 4096) << "a given block size is kept";
+    EXPECT_EQ(+s.BLOBDescriptor().BlockSize, 4096) << "a given block size is kept";
 }
 
 TEST(CRVBLOBStream, ErrorsOfCreationAndCompression) {

@@ -114,11 +114,12 @@ int CmdBlobWrite(TArgs& args) {
         desc = blob.BLOBDescriptor();
     }
     outFile.Keep();
-    const nlohmann::ordered_json line = {{"BlockSize", desc.BlockSize},
-                                         {"NumBlocks", desc.NumBlocks},
-                                         {"UncompressedSize", desc.UncompressedSize},
-                                         {"CompressionAlgorithm", desc.CompressionAlgorithm},
-                                         {"CompressionMode", desc.CompressionMode}};
+    // The packed fields go in as copies.
+    const nlohmann::ordered_json line = {{"BlockSize", std::int32_t{desc.BlockSize}},
+                                         {"NumBlocks", std::int64_t{desc.NumBlocks}},
+                                         {"UncompressedSize", std::int64_t{desc.UncompressedSize}},
+                                         {"CompressionAlgorithm", int{desc.CompressionAlgorithm}},
+                                         {"CompressionMode", int{desc.CompressionMode}}};
     std::printf("%s\n", line.dump().c_str());
     return KExitOk;
 }
