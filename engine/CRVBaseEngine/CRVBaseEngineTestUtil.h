@@ -1,8 +1,9 @@
 // Test doubles for the record and BLOB tests: a page cache over pages held in memory, which
-// counts the pages in use so that a test can check that every page freed comes back, and a
-// page-number index kept in a std::map with leaves of a chosen size for the two-leaf search.
+// counts the pages in use so that a test can check that every page freed comes back; and walks
+// over a page index.
 #pragma once
 
+#include "CRVBaseEngine/CRVBTreePageIndexAccess.h"
 #include "CRVBaseEngine/CRVDiskRecordManager.h"
 #include "CRVBaseEngine/CRVPageIndexAccess.h"
 #include "CRVExcept/CRVExcept.h"
@@ -75,117 +76,16 @@ private:
     TCRVPageNo FNextPageNo = 1; // page 0 is the file's first map page
 };
 
-// A page index in memory. Its root is a real page (so page counts include it); its entries are
-// not in pages, so it does not follow a session's cancel.
-class TCRVMapPageIndex : public TCRVPageIndexAccess {
-public:
-    TCRVMapPageIndex(TCRVPageManager& pageManager, TCRVCanAddNewItem canAdd, std::size_t leafSize)
-        : LPageManager(pageManager), FCanAdd(std::move(canAdd)), FLeafSize(leafSize) {}
+// The entries of a page index in page order.
+inline std::vector<TCRVTablePFSPageMapItem> IndexItems(TCRVPageIndexAccess& index,
+                                                       TCRVSessionID sessionID = 0) {
+    std::vector<TCRVTablePFSPageMapItem> items;
+    for (auto item = index.GetFirst(sessionID); item; item = index.GetNext(sessionID, item->PageNo, 20104))
+        items.push_back(*item);
+    return items;
+}
 
-    TCRVPageNo RootPageNo() const override { return FRoot; }
-    void CreateIndex(TCRVSessionID sessionID) override {
-        FRoot = LPageManager.AddPage(sessionID, ptTableIndex)->PageNo();
-        FEntries.clear();
-    }
-    void OpenIndex(TCRVPageNo rootPageNo) override { FRoot = rootPageNo; }
-    void EmptyIndex(TCRVSessionID) override { FEntries.clear(); }
-    void DropIndex(TCRVSessionID sessionID) override {
-        if (FRoot != KCRVNoPage)
-            LPageManager.RemovePage(sessionID, FRoot);
-        FRoot = KCRVNoPage;
-        FEntries.clear();
-    }
-    bool FindPageForNewItem(TCRVSessionID, std::uint16_t amount, TCRVPageNo& pageNo) override {
-        const std::vector<TCRVTablePFSPageMapItem> all = Items();
-        const std::size_t n = all.size();
-        const std::size_t lastLeafStart = n == 0 ? 0 : ((n - 1) / FLeafSize) * FLeafSize;
-        for (std::size_t i = n; i > lastLeafStart; --i)
-            if (FCanAdd(all[i - 1].PageRecordCount, amount)) {
-                pageNo = all[i - 1].PageNo;
-                return true;
-            }
-        for (std::size_t i = 0; i < std::min(n, FLeafSize); ++i)
-            if (FCanAdd(all[i].PageRecordCount, amount)) {
-                pageNo = all[i].PageNo;
-                return true;
-            }
-        return false;
-    }
-    void AddPageItem(TCRVSessionID, std::uint16_t amount, TCRVPageNo pageNo) override {
-        auto it = FEntries.find(pageNo);
-        if (it == FEntries.end()) {
-            FEntries[pageNo] = amount;
-            return;
-        }
-        if (!FCanAdd(it->second, amount))
-            CRVRaise(20106);
-        it->second = static_cast<std::uint16_t>(it->second + amount);
-    }
-    void DeletePageItem(TCRVSessionID, std::uint16_t amount, std::int32_t newValue,
-                        TCRVPageNo pageNo) override {
-        auto it = FEntries.find(pageNo);
-        if (it == FEntries.end())
-            CRVRaise(20111);
-        if (newValue < 0) {
-            if (it->second == 0)
-                CRVRaise(20112);
-            newValue = it->second - amount;
-        }
-        if (newValue <= 0)
-            FEntries.erase(it);
-        else
-            it->second = static_cast<std::uint16_t>(newValue);
-    }
-    std::optional<std::uint16_t> GetPageValue(TCRVSessionID, TCRVPageNo pageNo) override {
-        const auto it = FEntries.find(pageNo);
-        return it == FEntries.end() ? std::nullopt : std::optional<std::uint16_t>(it->second);
-    }
-    std::optional<TCRVTablePFSPageMapItem> GetFirst(TCRVSessionID) override {
-        return FEntries.empty() ? std::nullopt : Item(FEntries.begin());
-    }
-    std::optional<TCRVTablePFSPageMapItem> GetLast(TCRVSessionID) override {
-        return FEntries.empty() ? std::nullopt : Item(std::prev(FEntries.end()));
-    }
-    std::optional<TCRVTablePFSPageMapItem> GetNext(TCRVSessionID, TCRVPageNo pageNo,
-                                                   int missingCode) override {
-        auto it = FEntries.find(pageNo);
-        if (it == FEntries.end())
-            CRVRaise(missingCode);
-        ++it;
-        return it == FEntries.end() ? std::nullopt : Item(it);
-    }
-    std::optional<TCRVTablePFSPageMapItem> GetPrior(TCRVSessionID, TCRVPageNo pageNo,
-                                                    int missingCode) override {
-        auto it = FEntries.find(pageNo);
-        if (it == FEntries.end())
-            CRVRaise(missingCode);
-        if (it == FEntries.begin())
-            return std::nullopt;
-        return Item(std::prev(it));
-    }
-
-    std::vector<TCRVTablePFSPageMapItem> Items() const {
-        std::vector<TCRVTablePFSPageMapItem> all;
-        for (auto it = FEntries.begin(); it != FEntries.end(); ++it)
-            all.push_back(*Item(it));
-        return all;
-    }
-
-private:
-    static std::optional<TCRVTablePFSPageMapItem>
-    Item(std::map<TCRVPageNo, std::uint16_t>::const_iterator it) {
-        return TCRVTablePFSPageMapItem{it->first, it->second};
-    }
-
-    TCRVPageManager& LPageManager;
-    TCRVCanAddNewItem FCanAdd;
-    std::size_t FLeafSize;
-    TCRVPageNo FRoot = KCRVNoPage;
-    std::map<TCRVPageNo, std::uint16_t> FEntries;
-};
-
-inline TCRVPageIndexFactory CRVMapPageIndexFactory(std::size_t leafSize = 1000000) {
-    return [leafSize](TCRVPageManager& pm, TCRVCanAddNewItem canAdd) -> std::unique_ptr<TCRVPageIndexAccess> {
-        return std::make_unique<TCRVMapPageIndex>(pm, std::move(canAdd), leafSize);
-    };
+// Checks the page index's tree and answers the pages it takes.
+inline std::int64_t IndexPageCount(TCRVPageIndexAccess& index, TCRVSessionID sessionID = 0) {
+    return dynamic_cast<TCRVBTreePageIndexAccess&>(index).Index().CheckIntegrity(sessionID).PageCount;
 }

@@ -43,7 +43,7 @@ protected:
         memo.BLOBCompressionAlgorithm = acaZLIB;
         memo.BLOBCompressionMode = 1;
         FTable =
-            std::make_unique<TCRVDiskTableData>(FPages, KTableID, "files", FDefs, CRVMapPageIndexFactory());
+            std::make_unique<TCRVDiskTableData>(FPages, KTableID, "files", FDefs, CRVBTreePageIndexFactory());
         FTable->InitRecordSizes();
         FTable->CreateStorage(KSession);
         FPages.ApplyChanges(KSession);
@@ -52,7 +52,6 @@ protected:
 
     std::int32_t D() const { return FPages.PageDataSize(); }
     TCRVDiskBlobManager& Blobs() { return FTable->BlobManager(); }
-    TCRVMapPageIndex& BlobIndex() { return static_cast<TCRVMapPageIndex&>(Blobs().BlobPageIndex()); }
 
     std::vector<std::byte> NewRow(std::int32_t id) const {
         std::vector<std::byte> row = FDefs.Layout().NewRecord();
@@ -119,9 +118,9 @@ TEST_F(BlobTest, TheSizeClassesMeetAtPageDataSizeMinus24) {
     Apply();
     const TCRVPageItemID smallRef = Reference(small, KBlob);
     EXPECT_NE(smallRef.PageItemNo, KCRVLargeBlobItemNo);
-    ASSERT_EQ(BlobIndex().Items().size(), 1U);
-    EXPECT_EQ(BlobIndex().Items()[0].PageNo, smallRef.PageNo);
-    EXPECT_EQ(BlobIndex().Items()[0].PageRecordCount, smallest - 1 + 22);
+    ASSERT_EQ(IndexItems(Blobs().BlobPageIndex()).size(), 1U);
+    EXPECT_EQ(IndexItems(Blobs().BlobPageIndex())[0].PageNo, smallRef.PageNo);
+    EXPECT_EQ(IndexItems(Blobs().BlobPageIndex())[0].PageRecordCount, smallest - 1 + 22);
     EXPECT_EQ(Reference(large, KBlob).PageItemNo, KCRVLargeBlobItemNo);
 
     auto row = Fetch(small);
@@ -189,20 +188,20 @@ TEST_F(BlobTest, DeletingTheLastBlobOfAPageRemovesThePageAndItsIndexEntry) {
     Apply();
     const TCRVPageItemID refA = Reference(a, KBlob);
     ASSERT_EQ(Reference(b, KBlob).PageNo, refA.PageNo);
-    ASSERT_EQ(BlobIndex().Items().size(), 1U);
-    EXPECT_EQ(BlobIndex().Items()[0].PageRecordCount, 122 + 222);
+    ASSERT_EQ(IndexItems(Blobs().BlobPageIndex()).size(), 1U);
+    EXPECT_EQ(IndexItems(Blobs().BlobPageIndex())[0].PageRecordCount, 122 + 222);
 
     ASSERT_TRUE(FTable->DeleteRecord(KSession, a));
     Apply();
-    ASSERT_EQ(BlobIndex().Items().size(), 1U);
-    EXPECT_EQ(BlobIndex().Items()[0].PageRecordCount, 222);
+    ASSERT_EQ(IndexItems(Blobs().BlobPageIndex()).size(), 1U);
+    EXPECT_EQ(IndexItems(Blobs().BlobPageIndex())[0].PageRecordCount, 222);
     auto row = Fetch(b);
     EXPECT_EQ(Read(row, KBlob), Bytes(200, 2)); // moved down, still found by its id
     EXPECT_TRUE(FPages.IsPageInUse(refA.PageNo));
 
     ASSERT_TRUE(FTable->DeleteRecord(KSession, b));
     Apply();
-    EXPECT_TRUE(BlobIndex().Items().empty());
+    EXPECT_TRUE(IndexItems(Blobs().BlobPageIndex()).empty());
     EXPECT_FALSE(FPages.IsPageInUse(refA.PageNo));
     EXPECT_EQ(FPages.LivePageCount(), FBaseline);
 }
@@ -227,7 +226,7 @@ TEST_F(BlobTest, AnEmptyValueIsStoredAsNullAndDropsTheOldOne) {
     Insert(bare);
     Apply();
     EXPECT_EQ(FPages.LivePageCount(), withValue - 2);
-    EXPECT_TRUE(BlobIndex().Items().empty());
+    EXPECT_TRUE(IndexItems(Blobs().BlobPageIndex()).empty());
 }
 
 TEST_F(BlobTest, ACompressedValueIsStoredAsItsBlocks) {
@@ -293,7 +292,7 @@ TEST_F(BlobTest, EmptyingTheTableFreesEveryBlobPage) {
     Apply();
     EXPECT_EQ(FPages.LivePageCount(), FBaseline);
     EXPECT_EQ(Blobs().BlobPageIndexRoot(), blobRoot);
-    EXPECT_TRUE(BlobIndex().Items().empty());
+    EXPECT_TRUE(IndexItems(Blobs().BlobPageIndex()).empty());
     EXPECT_EQ(FTable->RecordManager().RecordCount(), 0);
 }
 
@@ -301,7 +300,7 @@ TEST_F(BlobTest, MetadataHoldsTheTwoIndexRoots) {
     TCRVMemoryStream stream;
     FTable->SaveMetadata(stream);
     ASSERT_EQ(stream.GetSize(), 8);
-    TCRVDiskTableData loaded(FPages, KTableID, "files", FDefs, CRVMapPageIndexFactory());
+    TCRVDiskTableData loaded(FPages, KTableID, "files", FDefs, CRVBTreePageIndexFactory());
     stream.SetPosition(0);
     loaded.LoadMetadata(stream);
     EXPECT_EQ(loaded.RecordManager().RecordPageIndexRoot(), FTable->RecordManager().RecordPageIndexRoot());
@@ -396,7 +395,7 @@ TEST_F(BlobTest, RandomBlobChangesAgreeWithAModel) {
         EXPECT_EQ(Read(row, KBlob), entry.second) << key;
     }
     // The index's room is what the small-BLOB pages hold.
-    for (const TCRVTablePFSPageMapItem& item : BlobIndex().Items()) {
+    for (const TCRVTablePFSPageMapItem& item : IndexItems(Blobs().BlobPageIndex())) {
         TCRVPinnedPage page = FPages.GetPage(KSession, item.PageNo, true, ptTableBlob);
         EXPECT_EQ(TCRVSmallBlobPage(*page).EndOffset() - 2, item.PageRecordCount);
     }

@@ -26,14 +26,14 @@ int ErrorCode(const std::function<void()>& f) {
     return 0;
 }
 
-
 // A table of 100-byte disk records: null bitmap (1), STRING(94) (95), INTEGER (4).
 class RecordManagerTest : public ::testing::Test {
 protected:
     RecordManagerTest() {
         FDefs.Add("name", TCRVAdvancedFieldType::aftString, 94);
         FDefs.Add("value", TCRVAdvancedFieldType::aftInteger);
-        FManager = std::make_unique<TCRVDiskRecordManager>(FPages, KTableID, FDefs, CRVMapPageIndexFactory());
+        FManager =
+            std::make_unique<TCRVDiskRecordManager>(FPages, KTableID, FDefs, CRVBTreePageIndexFactory());
         FManager->Init(FDefs.GetMemoryRecordBufferSize(), FDefs.GetDiskRecordBufferSize(), FDefs.Count());
         FManager->CreateRecordPageIndex(KSession);
         FPages.ApplyChanges(KSession);
@@ -79,7 +79,6 @@ protected:
         EXPECT_EQ(info.GetRecordResult, forward ? grrEOF : grrBOF);
         return rows;
     }
-    TCRVMapPageIndex& Index() { return static_cast<TCRVMapPageIndex&>(FManager->RecordPageIndex()); }
 
     TCRVMemoryPageManager FPages;
     TCRVFieldDefs FDefs;
@@ -118,8 +117,10 @@ TEST_F(RecordManagerTest, FortyRowsFillAPageAndTheFortyFirstOpensAnother) {
     EXPECT_NE(next.PageNo, ids[0].PageNo);
     EXPECT_EQ(next.PageItemNo, 0);
     EXPECT_EQ(FPages.LivePageCount(), before + 2);
-    ASSERT_EQ(Index().Items().size(), 2U);
-    EXPECT_EQ(Index().Items()[0].PageRecordCount + Index().Items()[1].PageRecordCount, 41);
+    ASSERT_EQ(IndexItems(FManager->RecordPageIndex()).size(), 2U);
+    EXPECT_EQ(IndexItems(FManager->RecordPageIndex())[0].PageRecordCount +
+                  IndexItems(FManager->RecordPageIndex())[1].PageRecordCount,
+              41);
     EXPECT_EQ(FManager->RecordCount(), 41);
     EXPECT_EQ(FManager->TableState(), 41);
 
@@ -137,12 +138,12 @@ TEST_F(RecordManagerTest, FortyRowsFillAPageAndTheFortyFirstOpensAnother) {
 TEST_F(RecordManagerTest, InitRefusesARecordThatFitsNoPage) {
     TCRVFieldDefs wide;
     wide.Add("s", TCRVAdvancedFieldType::aftString, 4052); // 1 + 4053 bytes: one row fits
-    TCRVDiskRecordManager ok(FPages, 8, wide, CRVMapPageIndexFactory());
+    TCRVDiskRecordManager ok(FPages, 8, wide, CRVBTreePageIndexFactory());
     ok.Init(wide.GetMemoryRecordBufferSize(), wide.GetDiskRecordBufferSize(), 1);
     EXPECT_EQ(ok.MaxRecordsOnPage(), 1);
     wide[0].SetFieldDefDataType(TCRVAdvancedFieldType::aftString, 4053);
     wide.RecalcFieldOffsets();
-    TCRVDiskRecordManager tooLarge(FPages, 8, wide, CRVMapPageIndexFactory());
+    TCRVDiskRecordManager tooLarge(FPages, 8, wide, CRVBTreePageIndexFactory());
     EXPECT_EQ(ErrorCode([&] {
                   tooLarge.Init(wide.GetMemoryRecordBufferSize(), wide.GetDiskRecordBufferSize(), 1);
               }),
@@ -156,7 +157,7 @@ TEST_F(RecordManagerTest, ADeletedSlotIsTakenByTheNextRow) {
     ASSERT_TRUE(FManager->DeleteRecord(KSession, ids[3]));
     EXPECT_FALSE(FManager->DeleteRecord(KSession, ids[3])); // the slot is free now
     EXPECT_EQ(FManager->RecordCount(), 39);
-    EXPECT_EQ(Index().Items()[0].PageRecordCount, 39);
+    EXPECT_EQ(IndexItems(FManager->RecordPageIndex())[0].PageRecordCount, 39);
     const TCRVRecordID reused = Add(100);
     EXPECT_EQ(reused.PageNo, ids[0].PageNo);
     EXPECT_EQ(reused.PageItemNo, 3);
@@ -175,8 +176,8 @@ TEST_F(RecordManagerTest, DeletingTheOnlyRowOfAPageFreesThePage) {
     FPages.ApplyChanges(KSession);
     EXPECT_EQ(FPages.LivePageCount(), before - 1);
     EXPECT_FALSE(FPages.IsPageInUse(ids[40].PageNo));
-    ASSERT_EQ(Index().Items().size(), 1U);
-    EXPECT_EQ(Index().Items()[0].PageNo, ids[0].PageNo);
+    ASSERT_EQ(IndexItems(FManager->RecordPageIndex()).size(), 1U);
+    EXPECT_EQ(IndexItems(FManager->RecordPageIndex())[0].PageNo, ids[0].PageNo);
 }
 
 TEST_F(RecordManagerTest, UpdateRewritesTheSlotInPlace) {
@@ -271,7 +272,7 @@ TEST_F(RecordManagerTest, APositionOnAFreedOrForeignPageIsLost) {
     EXPECT_EQ(prior.RecordID, ids[39]); // the last row
 
     // A row of another table is never read, changed or deleted through this table.
-    TCRVDiskRecordManager other(FPages, KTableID + 1, FDefs, CRVMapPageIndexFactory());
+    TCRVDiskRecordManager other(FPages, KTableID + 1, FDefs, CRVBTreePageIndexFactory());
     other.Init(FDefs.GetMemoryRecordBufferSize(), FDefs.GetDiskRecordBufferSize(), FDefs.Count());
     other.CreateRecordPageIndex(KSession);
     TCRVRecordID foreign{};
@@ -293,7 +294,7 @@ TEST_F(RecordManagerTest, CountersAndMetadataRoundTrip) {
     EXPECT_EQ(offset, 12U);
     EXPECT_EQ(buffer, (std::vector<std::uint8_t>{0xAA, 0xAA, 0xAA, 0xAA, 3, 0, 0, 0, 3, 0, 0, 0}));
 
-    TCRVDiskRecordManager loaded(FPages, KTableID, FDefs, CRVMapPageIndexFactory());
+    TCRVDiskRecordManager loaded(FPages, KTableID, FDefs, CRVBTreePageIndexFactory());
     offset = 4;
     ASSERT_TRUE(loaded.LoadMostUpdated(buffer, offset));
     EXPECT_EQ(loaded.RecordCount(), 3);
@@ -322,7 +323,7 @@ TEST_F(RecordManagerTest, ValidationFindsWrongCountersAndRebuildRepairsThem) {
         Add(i);
     FPages.ApplyChanges(KSession);
     FManager->ValidateRecordPageIndex(KSession);
-    const auto before = Index().Items();
+    const auto before = IndexItems(FManager->RecordPageIndex());
 
     std::vector<std::uint8_t> counters;
     std::size_t offset = 0;
@@ -335,7 +336,7 @@ TEST_F(RecordManagerTest, ValidationFindsWrongCountersAndRebuildRepairsThem) {
     FManager->RebuildRecordPageIndex(KSession, "files", FPages.PageCount(),
                                      [&](TCRVPageNo no) { return FPages.IsPageInUse(no); });
     EXPECT_EQ(FManager->RecordCount(), 100);
-    const auto after = Index().Items();
+    const auto after = IndexItems(FManager->RecordPageIndex());
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t i = 0; i < after.size(); ++i) {
         EXPECT_EQ(after[i].PageNo, before[i].PageNo);
@@ -372,7 +373,6 @@ TEST_F(RecordManagerTest, RandomChangesAgreeWithAModel) {
     std::mt19937 random(20261211);
     std::map<TCRVRecordID, std::int32_t, bool (*)(const TCRVRecordID&, const TCRVRecordID&)> model(
         [](const TCRVRecordID& x, const TCRVRecordID& y) { return CompareRecordID(x, y) < 0; });
-    const std::size_t baseline = FPages.LivePageCount();
     for (int step = 0; step < 6000; ++step) {
         const unsigned op = random() % 8;
         if (op < 4 || model.empty()) {
@@ -402,6 +402,58 @@ TEST_F(RecordManagerTest, RandomChangesAgreeWithAModel) {
     std::set<TCRVPageNo> pages;
     for (const auto& entry : model)
         pages.insert(entry.first.PageNo);
-    EXPECT_EQ(Index().Items().size(), pages.size());
-    EXPECT_EQ(FPages.LivePageCount(), baseline + pages.size());
+    EXPECT_EQ(IndexItems(FManager->RecordPageIndex()).size(), pages.size());
+    EXPECT_EQ(FPages.LivePageCount(),
+              pages.size() + static_cast<std::size_t>(IndexPageCount(FManager->RecordPageIndex())));
+}
+
+TEST_F(RecordManagerTest, CancelledChangesLeaveTheStoredRowsAsTheyWere) {
+    std::vector<TCRVRecordID> ids;
+    for (int i = 0; i < 100; ++i)
+        ids.push_back(Add(i));
+    FPages.ApplyChanges(KSession);
+    std::vector<std::uint8_t> counters;
+    std::size_t offset = 0;
+    FManager->SaveMostUpdated(counters, offset);
+    const auto before = Scan(true);
+    const std::size_t pagesBefore = FPages.LivePageCount();
+
+    for (int i = 0; i < 90; ++i)
+        Add(1000 + i);
+    for (int i = 0; i < 100; i += 3)
+        ASSERT_TRUE(FManager->DeleteRecord(KSession, ids[static_cast<std::size_t>(i)]));
+    ASSERT_TRUE(FManager->UpdateRecord(KSession, Row(-1), ids[1]));
+    FPages.CancelChanges(KSession);
+    offset = 0;
+    ASSERT_TRUE(FManager->LoadMostUpdated(counters, offset)); // the table layer re-reads its counters
+
+    EXPECT_EQ(Scan(true), before);
+    EXPECT_EQ(FPages.LivePageCount(), pagesBefore);
+    FManager->ValidateRecordPageIndex(KSession);
+    IndexPageCount(FManager->RecordPageIndex());
+}
+
+// Room for a row is looked for in the last and the first leaf of the record page index only.
+TEST_F(RecordManagerTest, ANewRowLooksForRoomInTheOuterLeavesOnly) {
+    std::vector<TCRVRecordID> ids;
+    for (int i = 0; i < 1500 * 40; ++i) {
+        ids.push_back(Add(i));
+        if (i % 4000 == 0)
+            FPages.ApplyChanges(KSession);
+    }
+    FPages.ApplyChanges(KSession);
+    ASSERT_GE(dynamic_cast<TCRVBTreePageIndexAccess&>(FManager->RecordPageIndex())
+                  .Index()
+                  .CheckIntegrity(KSession)
+                  .LeafPageCount,
+              3);
+    const TCRVRecordID firstPageRow = ids[5];
+    const TCRVRecordID middlePageRow = ids[750 * 40 + 7];
+    ASSERT_TRUE(FManager->DeleteRecord(KSession, middlePageRow));
+    ASSERT_TRUE(FManager->DeleteRecord(KSession, firstPageRow));
+    EXPECT_EQ(Add(-1), firstPageRow); // the first leaf has room
+    const TCRVRecordID added = Add(-2);
+    EXPECT_NE(added.PageNo, middlePageRow.PageNo); // a middle leaf is not searched
+    EXPECT_GT(added.PageNo, ids.back().PageNo);
+    EXPECT_EQ(added.PageItemNo, 0);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "CRVBase/CRVFieldDef.h"
+#include "CRVBaseEngine/CRVBTreePageIndexAccess.h"
 #include "CRVBaseEngine/CRVDiskBlobManager.h"
 #include "CRVBaseEngine/CRVDiskRecordManager.h"
 #include "CRVCompression/CRVBLOBStream.h"
@@ -54,7 +55,8 @@ private:
 class TCRVDiskTableData {
 public:
     TCRVDiskTableData(TCRVPageManager& pageManager, std::int32_t tableID, std::string tableName,
-                      const TCRVFieldDefs& fieldDefs, const TCRVPageIndexFactory& indexFactory);
+                      const TCRVFieldDefs& fieldDefs,
+                      const TCRVPageIndexFactory& indexFactory = CRVBTreePageIndexFactory());
 
     // The record manager learns the record sizes (20174 when no row fits a page).
     void InitRecordSizes();
