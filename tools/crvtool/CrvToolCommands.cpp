@@ -7,6 +7,9 @@ int CmdCompress(TArgs&);
 int CmdDecompress(TArgs&);
 int CmdBlobWrite(TArgs&);
 int CmdBlobRead(TArgs&);
+int CmdCreate(TArgs&);
+int CmdInfo(TArgs&);
+int CmdCheck(TArgs&);
 
 namespace {
 
@@ -28,6 +31,13 @@ constexpr TCrvToolCommand KCommands[] = {
      "read the BLOB value held in the container IN (or C bytes from position P) into OUT; --repair keeps the "
      "blocks of a truncated container that can still be read",
      CmdBlobRead},
+    {"create",
+     "create FILE [--password PW] [--cipher NAME] [--page-size N] [--extent-pages N] [--max-connections N] [--force]",
+     "create a new, empty database file (an existing file is replaced only with --force)", CmdCreate},
+    {"info", "info FILE [--password PW]", "print the database's header, geometry and table list as one JSON object",
+     CmdInfo},
+    {"check", "check FILE [--password PW]",
+     "read every page and check the page layer; print OK (exit 0) or one line per problem (exit 1)", CmdCheck},
 };
 
 } // namespace

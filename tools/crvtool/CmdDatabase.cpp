@@ -1,0 +1,142 @@
+// crvtool commands over a database file: create, info, check.
+#include "CrvToolCommands.h"
+
+#include "CRVDiskEngine/CRVDatabaseChecker.h"
+#include "CRVDiskEngine/CRVDiskDatabaseData.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+std::int64_t IntOption(const TArgs& args, const char* name, std::int64_t fallback, std::int64_t lo,
+                       std::int64_t hi) {
+    const std::int64_t v = args.GetInt(name, fallback);
+    if (v < lo || v > hi)
+        throw EUsage("option --" + std::string(name) + " must lie in " + std::to_string(lo) + ".." +
+                     std::to_string(hi) + ", not " + std::to_string(v));
+    return v;
+}
+
+TCRVPassword PasswordOption(const TArgs& args) {
+    TCRVPassword pw;
+    pw.Password = args.Get("password", "");
+    if (args.Has("cipher")) {
+        const auto alg = CRVCryptoAlgorithmFromName(args.Get("cipher"));
+        if (!alg) {
+            std::string known;
+            for (auto n : CryptoAlgorithmNames)
+                known += (known.empty() ? "" : ", ") + std::string(n);
+            throw EUsage("unknown cipher '" + args.Get("cipher") + "' (one of " + known + ")");
+        }
+        pw.CryptoAlgorithm = *alg;
+    }
+    return pw;
+}
+
+// The database opened read-only for one session, closed again on scope exit.
+struct TReadOnlyDatabase {
+    TReadOnlyDatabase(const std::string& path, const TCRVPassword& password) : Data(path, Options(password)) {
+        Data.ConnectSession(Session, RepairNeeded);
+    }
+    ~TReadOnlyDatabase() {
+        try {
+            Data.DisconnectSession(Session);
+        } catch (...) {
+        }
+    }
+    static TCRVDatabaseOptions Options(const TCRVPassword& password) {
+        TCRVDatabaseOptions o;
+        o.Password = password;
+        o.ReadOnly = true;
+        return o;
+    }
+    TCRVDiskDatabaseData Data;
+    TCRVDiskSession Session;
+    bool RepairNeeded = false;
+};
+
+void RequireFile(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw std::runtime_error("'" + path + "' is no file");
+}
+
+} // namespace
+
+int CmdCreate(TArgs& args) {
+    args.Accept({"password", "cipher", "page-size", "extent-pages", "max-connections"}, {"force"});
+    const std::string path = args.Positional(1)[0];
+    TCRVDatabaseOptions options;
+    options.Password = PasswordOption(args);
+    options.PageSize = static_cast<std::uint16_t>(IntOption(args, "page-size", 4096, 512, 65535));
+    options.PageCountInExtent = static_cast<std::uint16_t>(IntOption(args, "extent-pages", 8, 1, 4096));
+    options.MaxSessionCount = static_cast<std::int32_t>(IntOption(args, "max-connections", 2, 1, 100000));
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !args.Has("force"))
+        throw std::runtime_error("'" + path + "' already exists (--force replaces it)");
+    TCRVDiskDatabaseData(path, options).CreateDatabase();
+    return KExitOk;
+}
+
+int CmdInfo(TArgs& args) {
+    args.Accept({"password", "cipher"});
+    const std::string path = args.Positional(1)[0];
+    RequireFile(path);
+    TReadOnlyDatabase db(path, PasswordOption(args));
+    TCRVDiskPageManager& pm = db.Data.PageManager();
+    const TCRVDBHeader& h = pm.DBHeader();
+    nlohmann::ordered_json out;
+    out["headerOffset"] = pm.OffsetToDBHeader();
+    out["signature"] = std::string(h.Signature, sizeof h.Signature);
+    out["version"] = h.GetVersion();
+    out["pageSize"] = h.PageSize;
+    out["pageCountInExtent"] = h.PageCountInExtent;
+    out["totalPageCount"] = h.TotalPageCount;
+    out["lastUsedPageNo"] = h.LastUsedPageNo;
+    out["state"] = h.State;
+    out["writeChangesState"] = h.WriteChangesState;
+    out["encrypted"] = pm.Encrypted();
+    const std::uint8_t alg = pm.CryptoHeader().CryptoAlgorithm;
+    if (pm.Encrypted() && alg < CryptoAlgorithmNames.size())
+        out["cryptoAlgorithm"] = std::string(CryptoAlgorithmNames[alg]);
+    else
+        out["cryptoAlgorithm"] = nullptr;
+    out["lastObjectId"] = pm.ReadLastObjectID();
+    out["repairNeeded"] = db.RepairNeeded;
+    out["maxSessionCount"] = db.Data.MaxSessionCount();
+    out["fileSize"] = pm.FileSize();
+    nlohmann::ordered_json tables = nlohmann::json::array();
+    for (const TCRVTableListEntry& t : db.Data.TableEntries()) {
+        nlohmann::ordered_json e;
+        e["name"] = t.TableName;
+        e["id"] = t.TableID;
+        e["metadataFilePageNo"] = t.MetaDataFilePageNo;
+        e["mostUpdatedFilePageNo"] = t.MostUpdatedFilePageNo;
+        e["locksFilePageNo"] = t.LocksFilePageNo;
+        tables.push_back(e);
+    }
+    out["tables"] = tables;
+    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return KExitOk;
+}
+
+int CmdCheck(TArgs& args) {
+    args.Accept({"password", "cipher"});
+    const std::string path = args.Positional(1)[0];
+    RequireFile(path);
+    TCRVDiskPageManager pm;
+    bool readOnly = true, repairNeeded = false, multiUser = false;
+    pm.OpenDatabase(path, PasswordOption(args), readOnly, repairNeeded, false, multiUser);
+    const std::vector<std::string> problems = TCRVDatabaseChecker(pm).Run();
+    pm.CloseDatabase();
+    if (problems.empty()) {
+        std::printf("OK\n");
+        return KExitOk;
+    }
+    for (const std::string& p : problems)
+        std::printf("%s\n", p.c_str());
+    return KExitError;
+}
