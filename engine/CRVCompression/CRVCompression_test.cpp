@@ -221,14 +221,19 @@ std::vector<TVector> PPMVectors() {
     return rows;
 }
 
-// The 0-byte rows show the variant's empty stream: compressing 0 bytes answers false, and the
-// 9-byte stream expands to nothing.
-TEST(CRVCompressionPPM, EveryVectorCompressesToTheReferenceBytesAndBack) {
+// The buffer API over the reference vectors: header word, coder bytes and the way back. The
+// coder's own tests run every vector; here the inputs of 100 KB and more (counters100k and
+// mixed300k) are taken at modes 1, 2 (their model restarts) and 9 only, to keep sanitizer runs
+// short. The 0-byte rows show the variant's empty stream: compressing 0 bytes answers false, and
+// the 9-byte stream expands to nothing.
+TEST(CRVCompressionPPM, VectorsCompressToTheReferenceBytesAndBack) {
     const auto rows = PPMVectors();
     ASSERT_EQ(rows.size(), 81u);
     for (const TVector& v : rows) {
         SCOPED_TRACE(v.Compressed);
         const auto input = ReadFile(KVectors + v.Input);
+        if (input.size() >= 102400 && v.Mode > 2 && v.Mode < 9)
+            continue;
         const auto reference = ReadFile(KVectors + v.Compressed);
         const TResult c = Compress(acaPPM, static_cast<std::uint8_t>(v.Mode), input);
         const TResult e = Expand(acaPPM, reference, static_cast<std::int64_t>(input.size()));
