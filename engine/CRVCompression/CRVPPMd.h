@@ -11,12 +11,16 @@
 #include <vector>
 
 // Compresses `size` bytes with the given maximum model order (2..16) and sub-allocator size in
-// bytes; the stream ends with the end-of-stream escape and a 4-byte flush of the coder.
-// Returns false when the model cannot be set up (e.g. memory).
+// bytes (memory_MB * 1048576; at least TCRVPPMdSubAllocator::MinimumSize); the stream ends with
+// the end-of-stream escape and a 4-byte flush of the coder. `out` is replaced.
+// Returns false when the model cannot be set up (order or size out of range, no memory).
 bool CRVPPMdEncode(const std::uint8_t* in, std::size_t size, int maxOrder, std::size_t memoryBytes,
                    std::vector<std::uint8_t>& out);
 
-// Decodes coder bytes until the end-of-stream escape. Fails (false) on a damaged stream, when more
-// than `maxSize` bytes would be produced, or when the input ends before the escape.
+// Decodes coder bytes until the end-of-stream escape, with the order and heap size the stream was
+// made with. Fails (false, `out` empty) on a damaged stream, when more than `maxSize` bytes would
+// be produced, or when the input ends before the escape; it never reads past `in + size`. A sound
+// stream is read to its last byte; bytes after it are not looked at. A damaged stream may also
+// decode to other bytes without an error: callers check the size and their own checksum.
 bool CRVPPMdDecode(const std::uint8_t* in, std::size_t size, int maxOrder, std::size_t memoryBytes,
                    std::size_t maxSize, std::vector<std::uint8_t>& out);

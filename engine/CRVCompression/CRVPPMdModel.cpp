@@ -258,69 +258,73 @@ void TCRVPPMdModel::Rescale(std::uint8_t* context) {
     FFoundState = At(StatsRef(context));
 }
 
-// Builds the chain of binary contexts that the found symbol leads to, from the first shorter
-// context whose state for the symbol already has a different successor. skipCount 0 includes
-// the found state itself, 1 starts in the current context, 2 one order below it; `suffixState`
-// is the symbol's state in the suffix when the caller already has it.
-bool TCRVPPMdModel::MakeRoot(unsigned skipCount, std::uint8_t* suffixState) {
+// The state of `symbol` in a context that holds it.
+std::uint8_t* TCRVPPMdModel::FindState(std::uint8_t* context, unsigned symbol) {
+    if (NumStats(context) == 1)
+        return OneState(context);
+    std::uint8_t* p = At(StatsRef(context));
+    while (Symbol(p) != symbol)
+        p += StateSize;
+    return p;
+}
+
+// Walks down from the current context and collects the states of the found symbol that still
+// lead to `upBranch`, the context being built; stops at the first state that leads elsewhere and
+// returns the context it leads to (or the root). skipCount 0 includes the found state itself, 1
+// starts in the current context's suffix, 2 one order lower; `suffixState` is the symbol's state
+// in the first suffix when the caller already has it.
+std::uint8_t* TCRVPPMdModel::CollectStates(unsigned skipCount, std::uint8_t* suffixState,
+                                           std::uint32_t upBranch, TStateChain& chain) {
     std::uint8_t* pc = FMinContext;
-    const std::uint32_t upBranch = Successor(FFoundState);
-    const unsigned symbol = Symbol(FFoundState);
-    std::uint8_t* states[MaxOrder + 2];
-    int count = 0;
-    std::uint8_t* p = nullptr;
     if (skipCount == 0) {
-        states[count++] = FFoundState;
+        chain.States[chain.Count++] = FFoundState;
         if (SuffixRef(pc) == 0)
-            goto noLoop;
+            return pc;
     } else if (skipCount == 2) {
         pc = At(SuffixRef(pc));
     }
-    if (suffixState != nullptr) {
-        p = suffixState;
+    const unsigned symbol = Symbol(FFoundState);
+    for (std::uint8_t* p = suffixState;; p = nullptr) {
         pc = At(SuffixRef(pc));
-        goto loopEntry;
+        if (p == nullptr)
+            p = FindState(pc, symbol);
+        if (Successor(p) != upBranch)
+            return At(Successor(p));
+        chain.States[chain.Count++] = p;
+        if (SuffixRef(pc) == 0)
+            return pc;
     }
-    do {
-        pc = At(SuffixRef(pc));
-        if (NumStats(pc) != 1) {
-            p = At(StatsRef(pc));
-            while (Symbol(p) != symbol)
-                p += StateSize;
-        } else {
-            p = OneState(pc);
-        }
-    loopEntry:
-        if (Successor(p) != upBranch) {
-            pc = At(Successor(p));
-            break;
-        }
-        states[count++] = p;
-    } while (SuffixRef(pc) != 0);
-noLoop:
-    // The new contexts' state: the symbol that followed, with a frequency estimated from its
-    // frequency in the context found.
+}
+
+// The frequency of the symbol that followed in the new binary contexts, estimated from its
+// frequency in `context`, the longest context that already holds it.
+unsigned TCRVPPMdModel::InitialFreq(std::uint8_t* context, unsigned symbol) {
+    if (NumStats(context) == 1)
+        return Freq(OneState(context));
+    const std::uint32_t cf = Freq(FindState(context, symbol)) - 1;
+    const std::uint32_t s0 = SummFreq(context) - NumStats(context) - cf;
+    // s0 is at least the escape estimate, never 0.
+    const std::uint32_t divisor = 2 * s0 != 0 ? 2 * s0 : 1;
+    return 1 + ((2 * cf <= s0) ? (5 * cf > s0) : ((2 * cf + 3 * s0 - 1) / divisor));
+}
+
+// Builds the chain of binary contexts that the found symbol leads to (see CollectStates); false
+// when the heap is exhausted.
+bool TCRVPPMdModel::MakeRoot(unsigned skipCount, std::uint8_t* suffixState) {
+    const std::uint32_t upBranch = Successor(FFoundState);
+    TStateChain chain;
+    std::uint8_t* pc = CollectStates(skipCount, suffixState, upBranch, chain);
+    // The unfinished context's own state becomes the new contexts' state.
     std::uint8_t* upState = OneState(At(upBranch));
-    if (NumStats(pc) != 1) {
-        std::uint8_t* s = At(StatsRef(pc));
-        while (Symbol(s) != Symbol(upState))
-            s += StateSize;
-        const std::uint32_t cf = Freq(s) - 1;
-        const std::uint32_t s0 = SummFreq(pc) - NumStats(pc) - cf;
-        // s0 is at least the escape estimate, never 0.
-        const std::uint32_t divisor = 2 * s0 != 0 ? 2 * s0 : 1;
-        SetFreq(upState, 1 + ((2 * cf <= s0) ? (5 * cf > s0) : ((2 * cf + 3 * s0 - 1) / divisor)));
-    } else {
-        SetFreq(upState, Freq(OneState(pc)));
-    }
-    while (count > 0) {
+    SetFreq(upState, InitialFreq(pc, Symbol(upState)));
+    while (chain.Count > 0) {
         const std::uint32_t created = FAllocator.AllocContext();
         if (created == 0)
             return false;
         std::uint8_t* c = At(created);
         SetNumStats(c, 1);
         SetSuffixRef(c, Ref(pc));
-        SetSuccessor(states[--count], created);
+        SetSuccessor(chain.States[--chain.Count], created);
         CopyState(OneState(c), upState);
         pc = c;
     }
@@ -331,41 +335,89 @@ noLoop:
     return true;
 }
 
-// Adds the found symbol to every context from the highest one escaped down to the one where it
-// was found, updates its frequency in the suffix and moves to the next context.
-void TCRVPPMdModel::UpdateModel() {
-    const TCRVPPMdStateRecord fs = LoadState(FFoundState);
-    std::uint8_t* p1 = nullptr;
-    unsigned skipCount = 0;
-    std::uint32_t successor = 0;
-    if (fs.Freq < MaxFreq / 4 && SuffixRef(FMinContext) != 0) {
-        std::uint8_t* pc = At(SuffixRef(FMinContext));
-        if (NumStats(pc) != 1) {
-            p1 = At(StatsRef(pc));
-            if (Symbol(p1) != fs.Symbol) {
-                do {
-                    p1 += StateSize;
-                } while (Symbol(p1) != fs.Symbol);
-                if (Freq(p1) >= Freq(p1 - StateSize)) {
-                    SwapStates(p1, p1 - StateSize);
-                    p1 -= StateSize;
-                }
-            }
-            if (Freq(p1) < 7 * MaxFreq / 8) {
-                SetFreq(p1, Freq(p1) + 2);
-                SetSummFreq(pc, SummFreq(pc) + 2);
-            }
-        } else {
-            p1 = OneState(pc);
-            SetFreq(p1, Freq(p1) + (Freq(p1) < 32));
+// Counts the found symbol once more in the suffix of the current context (when it is still
+// rare); returns its state there, or nullptr when that was not looked at.
+std::uint8_t* TCRVPPMdModel::UpdateSuffixFreq(const TCRVPPMdStateRecord& fs) {
+    if (fs.Freq >= MaxFreq / 4 || SuffixRef(FMinContext) == 0)
+        return nullptr;
+    std::uint8_t* pc = At(SuffixRef(FMinContext));
+    if (NumStats(pc) == 1) {
+        std::uint8_t* p = OneState(pc);
+        SetFreq(p, Freq(p) + (Freq(p) < 32));
+        return p;
+    }
+    std::uint8_t* p = At(StatsRef(pc));
+    if (Symbol(p) != fs.Symbol) {
+        do {
+            p += StateSize;
+        } while (Symbol(p) != fs.Symbol);
+        if (Freq(p) >= Freq(p - StateSize)) {
+            SwapStates(p, p - StateSize);
+            p -= StateSize;
         }
     }
+    if (Freq(p) < 7 * MaxFreq / 8) {
+        SetFreq(p, Freq(p) + 2);
+        SetSummFreq(pc, SummFreq(pc) + 2);
+    }
+    return p;
+}
+
+// Appends the found symbol to a context it escaped from, growing a binary context into a state
+// array; `ns` and `s0` describe the context where the symbol was found. False when the heap is
+// exhausted.
+bool TCRVPPMdModel::AddSymbol(std::uint8_t* pc, const TCRVPPMdStateRecord& fs, std::uint32_t successor,
+                              unsigned ns, unsigned s0) {
+    const unsigned ns1 = NumStats(pc);
+    if (ns1 != 1) {
+        if ((ns1 & 1) == 0) {
+            const std::uint32_t grown = FAllocator.ExpandUnits(StatsRef(pc), ns1 >> 1);
+            if (grown == 0)
+                return false;
+            SetStatsRef(pc, grown);
+        }
+        SetSummFreq(pc, SummFreq(pc) + (2 * ns1 < ns) + 2 * ((4 * ns1 <= ns) & (SummFreq(pc) <= 8 * ns1)));
+    } else {
+        const std::uint32_t block = FAllocator.AllocUnitsRare(1);
+        if (block == 0)
+            return false;
+        std::uint8_t* p = At(block);
+        CopyState(p, OneState(pc));
+        SetStatsRef(pc, block);
+        SetFreq(p, Freq(p) < MaxFreq / 4 - 1 ? Freq(p) * 2 : MaxFreq - 4);
+        SetSummFreq(pc, Freq(p) + static_cast<unsigned>(FInitEsc) + (ns > 3));
+    }
+    unsigned cf = 2 * fs.Freq * (SummFreq(pc) + 6);
+    const unsigned sf = s0 + SummFreq(pc);
+    if (cf < 6 * sf) {
+        cf = 1 + (cf > sf) + (cf >= 4 * sf);
+        SetSummFreq(pc, SummFreq(pc) + 3);
+    } else {
+        cf = 4 + (cf >= 9 * sf) + (cf >= 12 * sf) + (cf >= 15 * sf);
+        SetSummFreq(pc, SummFreq(pc) + cf);
+    }
+    std::uint8_t* p = At(StatsRef(pc)) + ns1 * StateSize;
+    SetSuccessor(p, successor);
+    SetSymbol(p, fs.Symbol);
+    SetFreq(p, cf);
+    SetNumStats(pc, ns1 + 1);
+    return true;
+}
+
+// Adds the found symbol to every context from the highest one escaped down to the one where it
+// was found, updates its frequency in the suffix and moves to the next context. Restarts the
+// model when the heap runs out.
+void TCRVPPMdModel::UpdateModel() {
+    const TCRVPPMdStateRecord fs = LoadState(FFoundState);
+    std::uint8_t* const p1 = UpdateSuffixFreq(fs);
     if (FOrderFall == 0) {
         if (!MakeRoot(2, nullptr))
             return RestartModel();
         FMinContext = FMedContext = At(fs.Successor);
         return;
     }
+    unsigned skipCount = 0;
+    std::uint32_t successor = 0;
     if (--FOrderFall == 0) {
         successor = fs.Successor;
         skipCount = 1;
@@ -381,45 +433,9 @@ void TCRVPPMdModel::UpdateModel() {
     }
     const unsigned ns = NumStats(FMinContext);
     const unsigned s0 = SummFreq(FMinContext) - ns - (fs.Freq - 1u);
-    for (std::uint8_t* pc = FMedContext; pc != FMinContext; pc = At(SuffixRef(pc))) {
-        unsigned ns1 = NumStats(pc);
-        if (ns1 != 1) {
-            if ((ns1 & 1) == 0) {
-                const std::uint32_t grown = FAllocator.ExpandUnits(StatsRef(pc), ns1 >> 1);
-                if (grown == 0)
-                    return RestartModel();
-                SetStatsRef(pc, grown);
-            }
-            SetSummFreq(pc,
-                        SummFreq(pc) + (2 * ns1 < ns) + 2 * ((4 * ns1 <= ns) & (SummFreq(pc) <= 8 * ns1)));
-        } else {
-            const std::uint32_t block = FAllocator.AllocUnitsRare(1);
-            if (block == 0)
-                return RestartModel();
-            std::uint8_t* p = At(block);
-            CopyState(p, OneState(pc));
-            SetStatsRef(pc, block);
-            if (Freq(p) < MaxFreq / 4 - 1)
-                SetFreq(p, Freq(p) * 2);
-            else
-                SetFreq(p, MaxFreq - 4);
-            SetSummFreq(pc, Freq(p) + static_cast<unsigned>(FInitEsc) + (ns > 3));
-        }
-        unsigned cf = 2 * fs.Freq * (SummFreq(pc) + 6);
-        const unsigned sf = s0 + SummFreq(pc);
-        if (cf < 6 * sf) {
-            cf = 1 + (cf > sf) + (cf >= 4 * sf);
-            SetSummFreq(pc, SummFreq(pc) + 3);
-        } else {
-            cf = 4 + (cf >= 9 * sf) + (cf >= 12 * sf) + (cf >= 15 * sf);
-            SetSummFreq(pc, SummFreq(pc) + cf);
-        }
-        std::uint8_t* p = At(StatsRef(pc)) + ns1 * StateSize;
-        SetSuccessor(p, successor);
-        SetSymbol(p, fs.Symbol);
-        SetFreq(p, cf);
-        SetNumStats(pc, ns1 + 1);
-    }
+    for (std::uint8_t* pc = FMedContext; pc != FMinContext; pc = At(SuffixRef(pc)))
+        if (!AddSymbol(pc, fs, successor, ns, s0))
+            return RestartModel();
     if (fs.Successor != 0) {
         if (NumStats(At(fs.Successor)) == 0 && !MakeRoot(skipCount, p1))
             return RestartModel();

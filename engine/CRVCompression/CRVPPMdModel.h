@@ -68,11 +68,24 @@ private:
         void Update();
     };
 
+    // The states on the way down that are to lead to new contexts: at most one per order.
+    struct TStateChain {
+        std::uint8_t* States[MaxOrder + 2];
+        int Count = 0;
+    };
+
     void StartModel();
     void InitTables();
     void RestartModel();
     void ClearMask();
     void UpdateModel();
+    std::uint8_t* UpdateSuffixFreq(const TCRVPPMdStateRecord& fs);
+    bool AddSymbol(std::uint8_t* context, const TCRVPPMdStateRecord& fs, std::uint32_t successor, unsigned ns,
+                   unsigned s0);
+    std::uint8_t* FindState(std::uint8_t* context, unsigned symbol);
+    std::uint8_t* CollectStates(unsigned skipCount, std::uint8_t* suffixState, std::uint32_t upBranch,
+                                TStateChain& chain);
+    unsigned InitialFreq(std::uint8_t* context, unsigned symbol);
     bool MakeRoot(unsigned skipCount, std::uint8_t* suffixState);
     void Rescale(std::uint8_t* context);
 
