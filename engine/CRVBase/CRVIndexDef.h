@@ -26,7 +26,7 @@
 enum class TCRVIndexType : std::uint8_t { itBTree = 0, itAnotherOne = 1 };
 
 struct TCRVIndexColumn {
-    std::string FieldName;
+    std::string FieldName{};
     bool Descending = false;
     bool CaseInsensitive = false;
     // How many bytes of the value the short key keeps.
