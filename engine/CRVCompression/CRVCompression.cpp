@@ -15,7 +15,8 @@
 namespace {
 
 // The one process-wide lock of PPM work: the model's memory area is shared by the process.
-std::mutex GPPMCompressionLock;
+// Re-entrant, like a critical section: a caller that holds it may compress with PPM itself.
+std::recursive_mutex GPPMCompressionLock;
 
 constexpr std::int64_t RoundUp256(std::int64_t value) {
     return (value + 255) / 256 * 256;

@@ -55,7 +55,8 @@ constexpr std::uint32_t CRVPPMHeaderWord(int order, int memoryMB) {
     return static_cast<std::uint32_t>((order - 1) + 16 * (memoryMB - 1) + 0x6000);
 }
 
-// The process-wide PPM lock. Prefer the guard below to the bare pair.
+// The process-wide PPM lock (re-entrant on the thread that holds it). Prefer the guard below to
+// the bare pair.
 void LockForPPMCompression();
 void UnlockForPPMCompression();
 
