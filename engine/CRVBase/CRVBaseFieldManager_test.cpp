@@ -68,7 +68,7 @@ TEST(CRVBaseFieldManager, NegativeExplicitValueOfASignedFieldDoesNotRaiseTheCoun
     TCRVSessionAutoincValues session;
     EXPECT_EQ(Post(m, session), 1);
     auto record = m.FieldDefs().Layout().NewRecord();
-    const std::int16_t negative = -5;
+    const std::int32_t negative = -5; // the field's dataset form is 32 bits
     m.FieldDefs().Layout().SetFieldData(0, &negative, record);
     m.ApplyAutoincsToRecordBuffer(session, record);
     EXPECT_EQ(m.LastAutoIncValues()[0], 1);

@@ -145,7 +145,13 @@ std::int32_t TCRVRecordLayout::NativeDataSize(std::int32_t fieldNo) const {
     const TCRVFieldLayout& f = Field(fieldNo);
     switch (f.AdvancedFieldType) {
     case A::aftShortint:
+    case A::aftByte:
         return 2;
+    case A::aftAutoIncShortint:
+    case A::aftAutoIncSmallint:
+    case A::aftAutoIncByte:
+    case A::aftAutoIncWord:
+        return 4;
     case A::aftCardinal:
     case A::aftSingle:
     case A::aftExtended:
@@ -187,6 +193,21 @@ bool TCRVRecordLayout::GetFieldData(std::int32_t fieldNo, void* dest,
     case A::aftShortint:
         StoreValue<std::int16_t>(out, Load<std::int8_t>(bytes.data()));
         return true;
+    case A::aftByte:
+        StoreValue<std::uint16_t>(out, Load<std::uint8_t>(bytes.data()));
+        return true;
+    case A::aftAutoIncShortint:
+        StoreValue<std::int32_t>(out, Load<std::int8_t>(bytes.data()));
+        return true;
+    case A::aftAutoIncSmallint:
+        StoreValue<std::int32_t>(out, Load<std::int16_t>(bytes.data()));
+        return true;
+    case A::aftAutoIncByte:
+        StoreValue<std::int32_t>(out, Load<std::uint8_t>(bytes.data()));
+        return true;
+    case A::aftAutoIncWord:
+        StoreValue<std::int32_t>(out, Load<std::uint16_t>(bytes.data()));
+        return true;
     case A::aftCardinal:
         StoreValue<std::int64_t>(out, Load<std::uint32_t>(bytes.data()));
         return true;
@@ -223,6 +244,17 @@ void TCRVRecordLayout::SetFieldData(std::int32_t fieldNo, const void* source,
     switch (f.AdvancedFieldType) {
     case A::aftShortint:
         StoreValue<std::int8_t>(bytes.data(), static_cast<std::int8_t>(Load<std::int16_t>(in)));
+        break;
+    case A::aftByte:
+        StoreValue<std::uint8_t>(bytes.data(), static_cast<std::uint8_t>(Load<std::uint16_t>(in)));
+        break;
+    case A::aftAutoIncShortint:
+    case A::aftAutoIncByte:
+        StoreValue<std::uint8_t>(bytes.data(), static_cast<std::uint8_t>(Load<std::int32_t>(in)));
+        break;
+    case A::aftAutoIncSmallint:
+    case A::aftAutoIncWord:
+        StoreValue<std::uint16_t>(bytes.data(), static_cast<std::uint16_t>(Load<std::int32_t>(in)));
         break;
     case A::aftCardinal:
         StoreValue<std::uint32_t>(bytes.data(), static_cast<std::uint32_t>(Load<std::int64_t>(in)));

@@ -66,7 +66,10 @@ public:
     // Zeroes the meaningless bytes of string fields: all of a NULL one, those after the terminator.
     void ClearStringFieldsGarbage(std::span<std::byte> memoryRecord) const;
 
-    // Bytes GetFieldData writes for the field (its value in the dataset layer's native form).
+    // Bytes GetFieldData writes for the field: its value in the native form of the field's dataset
+    // kind. Narrower stored values are widened (SHORTINT and BYTE to 16 bits, the 8- and 16-bit
+    // auto-increment types to 32, CARDINAL to 64; SINGLE and EXTENDED become doubles); all other
+    // values are their stored bytes. SetFieldData takes the same form and keeps the low bytes.
     std::int32_t NativeDataSize(std::int32_t fieldNo) const;
     // False when the field is NULL. Otherwise copies the value, in the dataset layer's native
     // form, to dest (when given); BLOB fields answer true without copying. 10000 for a bad field.

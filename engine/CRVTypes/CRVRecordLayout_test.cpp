@@ -156,6 +156,29 @@ TEST(CRVRecordLayout, NativeFormsAtTheDatasetBoundary) {
     EXPECT_EQ(untouched[0], std::byte{0x55}) << "BLOB data goes through streams, not here";
 }
 
+// Narrow stored integers are widened to their dataset kind's width, whatever the buffer held.
+TEST(CRVRecordLayout, NarrowIntegersAreWidened) {
+    const auto layout = Layout({Field(A::aftByte), Field(A::aftAutoIncShortint), Field(A::aftAutoIncWord),
+                                Field(A::aftAutoIncByte), Field(A::aftAutoIncSmallint)});
+    auto record = layout.NewRecord();
+    const std::uint16_t byteIn = 0x01C8; // only the low byte is stored
+    layout.SetFieldData(0, &byteIn, record);
+    std::uint16_t byteOut = 0xFFFF;
+    layout.GetFieldData(0, &byteOut, record);
+    EXPECT_EQ(byteOut, 0xC8);
+    EXPECT_EQ(layout.NativeDataSize(0), 2);
+
+    const std::int32_t ins[] = {-3, 65535, 255, -300};
+    const std::int32_t expected[] = {-3, 65535, 255, -300};
+    for (std::int32_t i = 0; i < 4; ++i) {
+        layout.SetFieldData(i + 1, &ins[i], record);
+        EXPECT_EQ(layout.NativeDataSize(i + 1), 4);
+        std::int32_t out = 0x5A5A5A5A;
+        layout.GetFieldData(i + 1, &out, record);
+        EXPECT_EQ(out, expected[i]) << "field " << i + 1;
+    }
+}
+
 TEST(CRVRecordLayout, BadFieldNumbersAndShortBuffers) {
     const auto layout = Layout({Field(A::aftInteger)});
     auto record = layout.NewRecord();
