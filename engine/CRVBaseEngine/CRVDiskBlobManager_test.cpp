@@ -252,6 +252,21 @@ TEST_F(BlobTest, ACompressedValueIsStoredAsItsBlocks) {
     Blobs().ClearBlobInRecordBuffer(row, KMemo, false);
     EXPECT_EQ(Blobs().CacheCount(), 0U);
     EXPECT_EQ(Read(row, KMemo), value);
+
+    // Opened for reading and writing, the stored value is changed and posted again.
+    std::vector<std::uint8_t> longer = value;
+    longer.insert(longer.end(), 10, 'z');
+    {
+        auto stream = FTable->InternalCreateBlobStream(KSession, row, KMemo, bomReadWrite);
+        stream->Seek(0, TCRVSeekOrigin::soEnd);
+        ASSERT_EQ(stream->Write(longer.data() + value.size(), 10), 10);
+        stream->Finish();
+    }
+    ASSERT_TRUE(FTable->UpdateRecord(KSession, row, id));
+    Apply();
+    row = Fetch(id);
+    EXPECT_EQ(Read(row, KMemo), longer);
+    EXPECT_EQ(Blobs().CacheCount(), 0U);
 }
 
 TEST_F(BlobTest, CachesAreCountedAndOnlyListedHandlesCount) {
@@ -294,6 +309,31 @@ TEST_F(BlobTest, EmptyingTheTableFreesEveryBlobPage) {
     EXPECT_EQ(Blobs().BlobPageIndexRoot(), blobRoot);
     EXPECT_TRUE(IndexItems(Blobs().BlobPageIndex()).empty());
     EXPECT_EQ(FTable->RecordManager().RecordCount(), 0);
+}
+
+TEST_F(BlobTest, CancelledBlobChangesLeaveTheStoredValuesAsTheyWere) {
+    std::vector<TCRVRecordID> ids;
+    for (int i = 0; i < 12; ++i)
+        ids.push_back(
+            InsertWith(KBlob, Bytes(static_cast<std::size_t>(i * 997 + 3), static_cast<unsigned>(i)), i));
+    Apply();
+    const std::size_t pagesBefore = FPages.LivePageCount();
+    for (int i = 0; i < 12; i += 2) {
+        auto row = Fetch(ids[static_cast<std::size_t>(i)]);
+        Write(row, KBlob, Bytes(5000, 99));
+        ASSERT_TRUE(FTable->UpdateRecord(KSession, row, ids[static_cast<std::size_t>(i)]));
+    }
+    ASSERT_TRUE(FTable->DeleteRecord(KSession, ids[1]));
+    InsertWith(KBlob, Bytes(300, 98), 100);
+    FPages.CancelChanges(KSession);
+
+    for (int i = 0; i < 12; ++i) {
+        auto row = Fetch(ids[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(Read(row, KBlob), Bytes(static_cast<std::size_t>(i * 997 + 3), static_cast<unsigned>(i)))
+            << i;
+    }
+    EXPECT_EQ(FPages.LivePageCount(), pagesBefore);
+    IndexPageCount(Blobs().BlobPageIndex());
 }
 
 TEST_F(BlobTest, MetadataHoldsTheTwoIndexRoots) {

@@ -366,6 +366,13 @@ TEST_F(RecordManagerTest, EmptyFreesEveryRecordPageAndKeepsTheRoot) {
     FPages.ApplyChanges(KSession);
     EXPECT_EQ(FManager->RecordPageIndexRoot(), KCRVNoPage);
     EXPECT_EQ(FPages.LivePageCount(), baseline - 1);
+    // Without an index a row cannot be placed: reported by the result, counters untouched.
+    TCRVRecordID id{};
+    EXPECT_FALSE(FManager->AddRecord(KSession, Row(2), id));
+    EXPECT_EQ(FManager->RecordCount(), 0);
+    EXPECT_EQ(FManager->TableState(), 0);
+    FPages.CancelChanges(KSession);
+    EXPECT_EQ(FPages.LivePageCount(), baseline - 1);
 }
 
 // Thousands of inserts, updates and deletes against a model; the session is applied now and then.
