@@ -268,10 +268,19 @@ void TCRVRecordLayout::SetFieldData(std::int32_t fieldNo, const void* source,
     default:
         if (f.BaseFieldType == B::bftLogical) {
             StoreValue<std::uint16_t>(bytes.data(), Load<std::uint16_t>(in) != 0 ? 1 : 0);
+        } else if (IsStringFieldType(f.BaseFieldType)) {
+            // Text is read up to its terminator only (the caller's buffer may end there), cut to
+            // the field and always terminated; the bytes after it are zeroed.
+            const std::size_t unit = wide ? 2 : 1;
+            const std::size_t units = bytes.size() / unit - 1;
+            std::size_t length = 0;
+            while (length < units &&
+                   !(in[length * unit] == std::byte{0} && (!wide || in[length * unit + 1] == std::byte{0})))
+                ++length;
+            std::memcpy(bytes.data(), in, length * unit);
+            std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(length * unit), bytes.end(), std::byte{0});
         } else {
             std::memcpy(bytes.data(), in, bytes.size());
-            if (IsStringFieldType(f.BaseFieldType)) // the terminator is always there
-                std::fill(bytes.end() - (wide ? 2 : 1), bytes.end(), std::byte{0});
         }
         break;
     }

@@ -75,7 +75,8 @@ public:
     // form, to dest (when given); BLOB fields answer true without copying. 10000 for a bad field.
     bool GetFieldData(std::int32_t fieldNo, void* dest, std::span<const std::byte> memoryRecord) const;
     // Sets the field from source in native form; a null source, or a string whose first character
-    // is zero, makes it NULL (its bytes left as they were). 10004 for a bad field.
+    // is zero, makes it NULL (its bytes left as they were). Text is read up to its terminator,
+    // cut to the field and always terminated, the rest of the field zeroed. 10004 for a bad field.
     void SetFieldData(std::int32_t fieldNo, const void* source, std::span<std::byte> memoryRecord) const;
 
 private:

@@ -97,14 +97,21 @@ TEST(CRVRecordLayout, EmptyTextIsStoredAsNull) {
     EXPECT_TRUE(layout.GetFieldData(1, nullptr, record));
 }
 
-TEST(CRVRecordLayout, TextWithoutTerminatorGetsOne) {
-    const auto layout = Layout({Field(A::aftString, 4)});
+TEST(CRVRecordLayout, TextIsReadUpToItsTerminatorAndAlwaysTerminated) {
+    const auto layout = Layout({Field(A::aftString, 4), Field(A::aftWideString, 2)});
     auto record = layout.NewRecord();
     const char full[5] = {'a', 'b', 'c', 'd', 'e'};
     layout.SetFieldData(0, full, record);
     char out[5] = {};
     ASSERT_TRUE(layout.GetFieldData(0, out, record));
     EXPECT_STREQ(out, "abcd");
+    // A short text in a buffer that ends at its terminator: nothing past it is read.
+    const std::string shortText = "x";
+    layout.SetFieldData(0, shortText.c_str(), record);
+    EXPECT_EQ(std::vector<std::byte>(record.begin() + 1, record.begin() + 6), ByteVector({'x', 0, 0, 0, 0}));
+    const char16_t wide[] = {u'p', u'q', u'r'};
+    layout.SetFieldData(1, wide, record);
+    EXPECT_EQ(std::vector<std::byte>(record.begin() + 6, record.end()), ByteVector({'p', 0, 'q', 0, 0, 0}));
 }
 
 TEST(CRVRecordLayout, NativeFormsAtTheDatasetBoundary) {
