@@ -232,6 +232,8 @@ bool TCRVBTree::FindInPage(TCRVSessionID sessionID, TCRVPageNo pageNo, bool firs
         keyPath.Push(pageNo, entryNo, count);
         return true;
     }
+    if (condition == scEqual)
+        return FindEqualInChildren(sessionID, page, first, key, keyPath);
     const auto [low, high] = ChildRange(sessionID, page, first, condition, key);
     const int levels = keyPath.Count;
     for (int i = 0; i <= high - low; ++i) {
@@ -239,6 +241,31 @@ bool TCRVBTree::FindInPage(TCRVSessionID sessionID, TCRVPageNo pageNo, bool firs
         keyPath.Count = levels;
         keyPath.Push(pageNo, entryNo, count);
         if (FindInPage(sessionID, page.ChildPageNo(entryNo), first, condition, key, keyPath))
+            return true;
+    }
+    keyPath.Count = levels;
+    return false;
+}
+
+// Equal keys may span children: from the child before the first equal separator through the
+// child of the last equal one. The far end of that range is found on the way, one separator at
+// a time, since the first child tried nearly always answers.
+bool TCRVBTree::FindEqualInChildren(TCRVSessionID sessionID, const TCRVBTreePage& page, bool first,
+                                    const TCRVBTreeKey& key, TCRVKeyPath& keyPath) const {
+    const int count = page.EntryCount();
+    const int levels = keyPath.Count;
+    auto separatorVersusKey = [&](int entryNo) {
+        return FKeyRef.CompareShortKeys(key, page.EntryKey(entryNo), nullptr, sessionID, false);
+    };
+    const int start = std::max(FirstSeparatorNotLower(sessionID, page, key, first) - 1, 0);
+    for (int entryNo = start; entryNo >= 0 && entryNo < count; entryNo += first ? 1 : -1) {
+        if (first && entryNo > start && separatorVersusKey(entryNo) < 0)
+            break; // this child and the later ones hold greater keys only
+        if (!first && entryNo < start && separatorVersusKey(entryNo + 1) > 0)
+            break; // this child and the earlier ones hold lower keys only
+        keyPath.Count = levels;
+        keyPath.Push(page.GetPageNo(), entryNo, count);
+        if (FindInPage(sessionID, page.ChildPageNo(entryNo), first, scEqual, key, keyPath))
             return true;
     }
     keyPath.Count = levels;

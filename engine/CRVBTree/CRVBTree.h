@@ -126,6 +126,8 @@ private:
                            std::vector<std::uint8_t>& entry) const;
     bool FindInPage(TCRVSessionID sessionID, TCRVPageNo pageNo, bool first, TCRVSearchCondition condition,
                     const TCRVBTreeKey& key, TCRVKeyPath& keyPath) const;
+    bool FindEqualInChildren(TCRVSessionID sessionID, const TCRVBTreePage& page, bool first,
+                             const TCRVBTreeKey& key, TCRVKeyPath& keyPath) const;
     int LeafMatch(TCRVSessionID sessionID, const TCRVBTreePage& page, bool first,
                   TCRVSearchCondition condition, const TCRVBTreeKey& key) const;
     std::pair<int, int> ChildRange(TCRVSessionID sessionID, const TCRVBTreePage& page, bool first,

@@ -56,8 +56,10 @@ int CompareNonNull(const TCRVValueBuffer& a, const TCRVValueBuffer& b, TCRVBaseF
     const std::uint8_t* y = b.Data;
     switch (type) {
     case bftChar:
-    case bftVarchar:
-        return collation.Compare(Text(a), Text(b), ci, compareLength);
+    case bftVarchar: // the text order stops at the terminating zero itself
+        return collation.Compare(std::string_view(reinterpret_cast<const char*>(x), a.Size),
+                                 std::string_view(reinterpret_cast<const char*>(y), b.Size), ci,
+                                 compareLength);
     case bftBytes:
     case bftVarBytes:
         return CompareBytesValues(a, b, ci, compareLength, collation);

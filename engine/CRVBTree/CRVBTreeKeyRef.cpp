@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 int CompareRecordIDs(const TCRVRecordID& a, const TCRVRecordID& b) {
     if (a.PageNo != b.PageNo)
@@ -164,10 +165,22 @@ int TCRVRecordKeyRef::ComparePart(const TCRVKeyPart& part, std::size_t partNo, c
     std::ptrdiff_t length = CompareLengths[partNo];
     if (shortKeys && length >= 0)
         length = std::min<std::ptrdiff_t>(length, part.ShortSize - part.AddedSize);
-    const TCRVValueBuffer left{a + offset + 1, size - 1, a[offset] != 0};
-    const TCRVValueBuffer right{b + offset + 1, size - 1, b[offset] != 0};
-    const int r =
-        CompareValueBuffersForOrder(left, right, part.DataType, part.CaseInsensitive, length, *FCollation);
+    const bool nullA = a[offset] != 0, nullB = b[offset] != 0;
+    int r;
+    if (nullA || nullB) {
+        r = nullA == nullB ? 0 : (nullA ? -1 : 1);
+    } else if (part.DataType == TCRVBaseFieldType::bftChar ||
+               part.DataType == TCRVBaseFieldType::bftVarchar) {
+        // The hot path (name hashes): straight to the text order.
+        r = FCollation->Compare(std::string_view(reinterpret_cast<const char*>(a + offset + 1), size - 1),
+                                std::string_view(reinterpret_cast<const char*>(b + offset + 1), size - 1),
+                                part.CaseInsensitive, length);
+    } else {
+        const TCRVValueBuffer left{a + offset + 1, size - 1, false};
+        const TCRVValueBuffer right{b + offset + 1, size - 1, false};
+        r = CompareValueBuffersForOrder(left, right, part.DataType, part.CaseInsensitive, length,
+                                        *FCollation);
+    }
     return part.Descending ? -r : r;
 }
 
