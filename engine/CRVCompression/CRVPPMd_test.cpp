@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -214,6 +215,78 @@ TEST(PPMdSetup, SmallestHeapRoundTripsThroughManyRestarts) {
                                   input.size(), out));
         EXPECT_TRUE(out == input) << "order " << order;
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(PPMdSubAllocator, BlockSizesFollowTheFourGroups) {
+    const unsigned expected[] = {1,  2,  3,  4,  6,   8,   10,  12,  15,  18,  21,  24, 28,
+                                 32, 36, 40, 44, 48,  52,  56,  60,  64,  68,  72,  76, 80,
+                                 84, 88, 92, 96, 100, 104, 108, 112, 116, 120, 124, 128};
+    for (unsigned i = 0; i < TCRVPPMdSubAllocator::IndexCount; ++i)
+        EXPECT_EQ(TCRVPPMdSubAllocator::IndexToUnits(i), expected[i]) << i;
+    for (unsigned units = 1; units <= 128; ++units) {
+        const unsigned index = TCRVPPMdSubAllocator::UnitsToIndex(units);
+        EXPECT_GE(TCRVPPMdSubAllocator::IndexToUnits(index), units);
+        EXPECT_TRUE(index == 0 || TCRVPPMdSubAllocator::IndexToUnits(index - 1) < units) << units;
+    }
+}
+
+// Filling the smallest heap with a mix of requests: every block lies inside the heap and apart
+// from all others, the reserve is handed out before the heap reports exhaustion, and after Init
+// the heap is whole again.
+TEST(PPMdSubAllocator, ExhaustionHandsOutDisjointBlocksInsideTheHeap) {
+    const std::size_t size = TCRVPPMdSubAllocator::MinimumSize;
+    TCRVPPMdSubAllocator heap(size);
+    ASSERT_TRUE(heap.Valid());
+    for (int pass = 0; pass < 2; ++pass) {
+        heap.Init();
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> blocks; // offset, bytes
+        const unsigned pattern[] = {1, 2, 5, 1, 12, 3, 128, 1, 40, 7};
+        for (std::size_t n = 0;; ++n) {
+            const unsigned units = pattern[n % 10];
+            const std::uint32_t block =
+                units == 1 && n % 3 == 0 ? heap.AllocContext() : heap.AllocUnitsRare(units);
+            if (block == 0)
+                break;
+            blocks.emplace_back(block, units * TCRVPPMdSubAllocator::UnitSize);
+            ASSERT_LT(blocks.size(), size) << "no exhaustion";
+        }
+        std::sort(blocks.begin(), blocks.end());
+        ASSERT_FALSE(blocks.empty());
+        EXPECT_GE(blocks.front().first, TCRVPPMdSubAllocator::UnitSize); // offset 0 is never handed out
+        for (std::size_t i = 1; i < blocks.size(); ++i)
+            ASSERT_GE(blocks[i].first, blocks[i - 1].first + blocks[i - 1].second) << "overlap at " << i;
+        EXPECT_LE(blocks.back().first + blocks.back().second, TCRVPPMdSubAllocator::UnitSize + size);
+        EXPECT_LT(blocks.front().first, TCRVPPMdSubAllocator::UnitSize + TCRVPPMdSubAllocator::ReserveBytes)
+            << "the reserve was not used";
+    }
+}
+
+TEST(PPMdSubAllocator, FreedBlocksAreReusedAndShrinkSplitsTheTail) {
+    TCRVPPMdSubAllocator heap(TCRVPPMdSubAllocator::MinimumSize);
+    ASSERT_TRUE(heap.Valid());
+    heap.Init();
+    const std::uint32_t a = heap.AllocUnitsRare(4);
+    heap.FreeUnits(a, 4);
+    EXPECT_EQ(heap.AllocUnitsRare(4), a);
+    // 12 units shrunk to 3 with no free 3-unit block: stays in place, its tail of 9 units is
+    // split into free blocks of 8 and 1 units (9 is no block size).
+    const std::uint32_t b = heap.AllocUnitsRare(12);
+    EXPECT_EQ(heap.ShrinkUnits(b, 12, 3), b);
+    const std::uint32_t unit = TCRVPPMdSubAllocator::UnitSize;
+    EXPECT_EQ(heap.AllocUnitsRare(8), b + 3 * unit);
+    EXPECT_EQ(heap.AllocUnitsRare(1), b + 11 * unit);
+    // Growing 2 units to 3 moves the block and frees the old one; growing 5 to 6 keeps it (one
+    // block size holds both).
+    const std::uint32_t c = heap.AllocUnitsRare(2);
+    const std::uint32_t d = heap.ExpandUnits(c, 2);
+    EXPECT_NE(d, c);
+    EXPECT_EQ(heap.AllocUnitsRare(2), c);
+    const std::uint32_t e = heap.AllocUnitsRare(5);
+    EXPECT_EQ(heap.ExpandUnits(e, 5), e);
 }
 
 } // namespace
