@@ -117,7 +117,7 @@ std::vector<std::uint8_t> TCRVDatabaseChecker::WalkChain(TCRVPageNo start, std::
         if (stored < 0) {
             TCRVInternalFileHeader fh;
             std::memcpy(&fh, data, sizeof fh);
-            stored = std::max(fh.FileSize, 0);
+            stored = std::max<std::int32_t>(+fh.FileSize, 0);
             offset = KCRVInternalFileHeaderSize;
         }
         const std::size_t chunk = std::min(d - offset, static_cast<std::size_t>(stored) - stream.size());

@@ -439,3 +439,25 @@ TEST_F(DiskDatabase, TableListChangesBecomeDurableAtCommit) {
 }
 
 } // namespace
+
+namespace {
+
+// A failed read is retried once when the handle turned out unusable and could be reopened;
+// a failure on a handle that still works is the operation's own and is not retried.
+TEST_F(DiskDatabase, FailedReadIsRetriedAfterReopeningAnUnusableHandle) {
+    Create(Path, Options());
+    auto plan = std::make_shared<TCRVFaultPlan>();
+    auto options = Options();
+    options.FileFactory = CRVFaultyFileFactory(plan);
+    TOpenDb db(Path, options);
+    db.Pm().ClearCache();
+    plan->Reads = plan->GetSizes = 0;
+    plan->FailReadAt = 1;
+    EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, 4, false, ptTableList); }), 20299);
+    plan->Reads = plan->GetSizes = 0;
+    plan->FailGetSizeAt = 1;
+    EXPECT_NO_THROW(db.Pm().GetPage(0, 4, false, ptTableList));
+    EXPECT_EQ(plan->Reads, 2);
+}
+
+} // namespace

@@ -74,7 +74,8 @@ void TCRVDiskPageManager::ValidateGeometry() const {
     const std::int64_t d = static_cast<std::int64_t>(h.PageSize) - KCRVPageHeaderSize;
     const bool ok = h.PageSize >= KMinPageSize && h.PageCountInExtent >= 1 &&
                     4 * d * h.PageCountInExtent <= KMaxEamSpan && h.TotalPageCount >= 0 &&
-                    h.LastUsedPageNo >= KCRVNoPage && h.LastUsedPageNo < std::max(h.TotalPageCount, 1);
+                    h.LastUsedPageNo >= KCRVNoPage &&
+                    h.LastUsedPageNo < std::max<std::int32_t>(+h.TotalPageCount, 1);
     if (!ok)
         CRVRaise(20237);
 }

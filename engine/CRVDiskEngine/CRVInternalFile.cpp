@@ -171,8 +171,8 @@ void TCRVInternalDBTransactedAccessFile::ReadFile(TCRVSessionID sessionID, void*
     TCRVPinnedPage page = FirstPage(sessionID, synchronizeAllowed);
     const TCRVInternalFileHeader h = HeaderOf(*page);
     if (h.DecompressedSize < count || count < 0)
-        CRVRaise(30387, h.DecompressedSize, count);
-    const std::int32_t stored = std::max(h.FileSize, 0);
+        CRVRaise(30387, +h.DecompressedSize, count);
+    const std::int32_t stored = std::max<std::int32_t>(+h.FileSize, 0);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stored));
     const std::size_t d = LPageManager.PageDataSize();
     std::size_t offset = KCRVInternalFileHeaderSize;
@@ -180,7 +180,8 @@ void TCRVInternalDBTransactedAccessFile::ReadFile(TCRVSessionID sessionID, void*
     std::set<TCRVPageNo> seen{FStartPageNo};
     for (;;) {
         const std::size_t chunk = std::min<std::size_t>(d - offset, static_cast<std::size_t>(stored - done));
-        std::memcpy(bytes.data() + done, page->GetPageData() + offset, chunk);
+        if (chunk > 0)
+            std::memcpy(bytes.data() + done, page->GetPageData() + offset, chunk);
         done += static_cast<std::int32_t>(chunk);
         const TCRVPageNo next = page->GetPageHeader()->NextPageNo;
         if (done >= stored || next == KCRVNoPage || !seen.insert(next).second)
@@ -200,7 +201,8 @@ void TCRVInternalDBTransactedAccessFile::ReadFile(TCRVSessionID sessionID, void*
     }
     if (static_cast<std::int32_t>(bytes.size()) < count)
         CRVRaise(30387, static_cast<std::int64_t>(bytes.size()), count);
-    std::memcpy(buffer, bytes.data(), static_cast<std::size_t>(count));
+    if (count > 0)
+        std::memcpy(buffer, bytes.data(), static_cast<std::size_t>(count));
 }
 
 std::vector<std::uint8_t> TCRVInternalDBTransactedAccessFile::ReadAll(TCRVSessionID sessionID) {

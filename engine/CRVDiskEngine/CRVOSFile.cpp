@@ -222,7 +222,9 @@ public:
         return FInner->WriteAt(buffer, count, position, done);
     }
 
-    int GetSize(std::int64_t& size) override { return FInner->GetSize(size); }
+    int GetSize(std::int64_t& size) override {
+        return Fails(FPlan->GetSizes, FPlan->FailGetSizeAt) ? FPlan->Errno : FInner->GetSize(size);
+    }
     int SetSize(std::int64_t size) override {
         return Fails(FPlan->SetSizes, FPlan->FailSetSizeAt) ? FPlan->Errno : FInner->SetSize(size);
     }

@@ -55,13 +55,15 @@ struct TCRVFaultPlan {
     int FailReadAt = 0;
     int FailSyncAt = 0;
     int FailSetSizeAt = 0;
-    int Errno = 5; // EIO
+    int FailGetSizeAt = 0; // a failing size query stands for a handle that has become unusable
+    int Errno = 5;         // EIO
     bool ShortWrite = false;
     bool Sticky = false; // once failed, every later operation of that kind fails too
     int Writes = 0;
     int Reads = 0;
     int Syncs = 0;
     int SetSizes = 0;
+    int GetSizes = 0;
 };
 
 TCRVOSFileFactory CRVFaultyFileFactory(std::shared_ptr<TCRVFaultPlan> plan);

@@ -18,7 +18,8 @@ void TCRVSystemDirectory::LoadDirectory(TCRVSessionID sessionID) {
     FFile.OpenFile(CRVFirstPageNoSystemDirectory);
     const std::vector<std::uint8_t> bytes = FFile.ReadAll(sessionID);
     FItems.resize(bytes.size() / sizeof(TCRVSystemDirectoryListItem));
-    std::memcpy(FItems.data(), bytes.data(), FItems.size() * sizeof(TCRVSystemDirectoryListItem));
+    if (!FItems.empty())
+        std::memcpy(FItems.data(), bytes.data(), FItems.size() * sizeof(TCRVSystemDirectoryListItem));
 }
 
 void TCRVSystemDirectory::SaveDirectory(TCRVSessionID sessionID) {

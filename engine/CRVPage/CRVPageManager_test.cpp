@@ -77,10 +77,10 @@ TEST(CRVPageTypes, StateWrapsAfterLastLiveValueAndNamesAreChecked) {
     TCRVDiskPageHeader h;
     CRVInitPageHeader(h);
     EXPECT_EQ(std::string(h.Signature, 4), "CRVP");
-    EXPECT_EQ(h.NextPageNo, -1);
-    EXPECT_EQ(h.ObjectID, -1);
-    EXPECT_EQ(h.RecordID.PageNo, -1);
-    EXPECT_EQ(h.State, 0);
+    EXPECT_EQ(+h.NextPageNo, -1);
+    EXPECT_EQ(+h.ObjectID, -1);
+    EXPECT_EQ(+h.RecordID.PageNo, -1);
+    EXPECT_EQ(+h.State, 0);
 }
 
 TEST(CRVSortedPageList, KeepsOrderAndReportsMissingPages) {
@@ -114,7 +114,7 @@ TEST(CRVPageManager, AddedPageIsDirtyUntilAppliedThenCachedClean) {
         EXPECT_GE(firstState, 0);
         EXPECT_LE(firstState, KCRVPageStateMaxRandom);
         EXPECT_TRUE(page->IsDirty());
-        EXPECT_EQ(page->GetPageHeader()->PageType, ptTableRecord);
+        EXPECT_EQ(+page->GetPageHeader()->PageType, ptTableRecord);
         EXPECT_EQ(page->UseCount(), 1);
     }
     EXPECT_EQ(pm.DirtyPageCount(0), 1u);
@@ -125,7 +125,7 @@ TEST(CRVPageManager, AddedPageIsDirtyUntilAppliedThenCachedClean) {
     ASSERT_EQ(pm.SharedPageCount(), 1u);
     auto page = pm.GetPage(0, no, false, ptTableRecord);
     EXPECT_FALSE(page->IsDirty());
-    EXPECT_EQ(page->GetPageHeader()->State, firstState + 1);
+    EXPECT_EQ(+page->GetPageHeader()->State, firstState + 1);
     EXPECT_EQ(pm.Reads, 0); // served from the cache
 }
 

@@ -92,12 +92,12 @@ int CmdInfo(TArgs& args) {
     out["headerOffset"] = pm.OffsetToDBHeader();
     out["signature"] = std::string(h.Signature, sizeof h.Signature);
     out["version"] = h.GetVersion();
-    out["pageSize"] = h.PageSize;
-    out["pageCountInExtent"] = h.PageCountInExtent;
-    out["totalPageCount"] = h.TotalPageCount;
-    out["lastUsedPageNo"] = h.LastUsedPageNo;
-    out["state"] = h.State;
-    out["writeChangesState"] = h.WriteChangesState;
+    out["pageSize"] = +h.PageSize;
+    out["pageCountInExtent"] = +h.PageCountInExtent;
+    out["totalPageCount"] = +h.TotalPageCount;
+    out["lastUsedPageNo"] = +h.LastUsedPageNo;
+    out["state"] = +h.State;
+    out["writeChangesState"] = +h.WriteChangesState;
     out["encrypted"] = pm.Encrypted();
     const std::uint8_t alg = pm.CryptoHeader().CryptoAlgorithm;
     if (pm.Encrypted() && alg < CryptoAlgorithmNames.size())
