@@ -187,6 +187,14 @@ void TCRVDiskDatabaseData::DisconnectSession(TCRVDiskSession& session) {
     session.SessionID = KCRVInvalidSessionID;
 }
 
+bool TCRVDiskDatabaseData::FreeIfNoSessionsConnected() {
+    std::lock_guard lock(FCSect);
+    if (!FSessions.empty())
+        return false;
+    FreeObjects();
+    return true;
+}
+
 void TCRVDiskDatabaseData::AddTable(TCRVSessionID sessionID, std::int32_t tableID,
                                     const std::string& tableName, TCRVPageNo metadataFilePageNo,
                                     TCRVPageNo mostUpdatedFilePageNo, TCRVPageNo locksFilePageNo) {

@@ -66,6 +66,8 @@ public:
     void ConnectSession(TCRVDiskSession& session, bool& repairNeeded);
     void DisconnectSession(TCRVDiskSession& session);
     std::size_t SessionCount() const { return FSessions.size(); }
+    // Closes the database when no session is connected; answers whether it is closed.
+    bool FreeIfNoSessionsConnected();
 
     // Table-list changes (the list is saved for the session; Commit makes them durable).
     void AddTable(TCRVSessionID sessionID, std::int32_t tableID, const std::string& tableName,

@@ -461,3 +461,50 @@ TEST_F(DiskDatabase, FailedReadIsRetriedAfterReopeningAnUnusableHandle) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DiskDatabase, MultiUserSessionsTakeOneSlotEachAndShutOutSingleUser) {
+    Create(Path, Options());
+    auto data = CRVAcquireDiskDatabaseData(Path, Options());
+    TCRVDiskSession s[3];
+    bool repair = false;
+    for (auto& session : s)
+        session.MultiUser = true;
+    data->ConnectSession(s[0], repair);
+    data->ConnectSession(s[1], repair);
+    EXPECT_EQ(s[0].SessionID, 0);
+    EXPECT_EQ(s[1].SessionID, 1);
+    EXPECT_EQ(CodeOf([&] { data->ConnectSession(s[2], repair); }), 20094);
+    {
+        TOpenDb single(Path, Options()); // another database object, as another process would be
+        EXPECT_TRUE(single.Data.ReadOnly());
+    }
+    data->DisconnectSession(s[0]);
+    data->ConnectSession(s[2], repair); // the freed slot
+    EXPECT_EQ(s[2].SessionID, 0);
+    data->DisconnectSession(s[1]);
+    data->DisconnectSession(s[2]);
+    EXPECT_FALSE(data->IsOpened());
+    EXPECT_TRUE(data->FreeIfNoSessionsConnected());
+}
+
+// A lock refused for a reason that is no conflict (a broken handle or device) marks the file
+// and counts as taken, so the operation goes on.
+TEST_F(DiskDatabase, LockRefusedByADeviceErrorMarksTheFileAndSucceeds) {
+    Create(Path, Options());
+    auto plan = std::make_shared<TCRVFaultPlan>();
+    auto options = Options();
+    options.FileFactory = CRVFaultyFileFactory(plan);
+    TOpenDb db(Path, options);
+    plan->Locks = 0;
+    plan->FailLockAt = 1;
+    EXPECT_EQ(db.Data.GetNewObjectId(), 1);
+    EXPECT_TRUE(db.Pm().DatabaseFile().WasCriticalError());
+    plan->Errno = EAGAIN; // a real conflict is a refusal, on every attempt
+    plan->Sticky = true;
+    plan->Locks = 0;
+    EXPECT_EQ(CodeOf([&] { db.Data.GetNewObjectId(); }), 30401);
+}
+
+} // namespace

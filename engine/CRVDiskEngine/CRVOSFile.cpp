@@ -229,7 +229,9 @@ public:
         return Fails(FPlan->SetSizes, FPlan->FailSetSizeAt) ? FPlan->Errno : FInner->SetSize(size);
     }
     int Sync() override { return Fails(FPlan->Syncs, FPlan->FailSyncAt) ? FPlan->Errno : FInner->Sync(); }
-    int Lock(std::int64_t offset, std::int64_t count) override { return FInner->Lock(offset, count); }
+    int Lock(std::int64_t offset, std::int64_t count) override {
+        return Fails(FPlan->Locks, FPlan->FailLockAt) ? FPlan->Errno : FInner->Lock(offset, count);
+    }
     int Unlock(std::int64_t offset, std::int64_t count) override { return FInner->Unlock(offset, count); }
     int TestLock(std::int64_t offset, std::int64_t count, bool& locked) override {
         return FInner->TestLock(offset, count, locked);

@@ -56,6 +56,7 @@ struct TCRVFaultPlan {
     int FailSyncAt = 0;
     int FailSetSizeAt = 0;
     int FailGetSizeAt = 0; // a failing size query stands for a handle that has become unusable
+    int FailLockAt = 0;    // Lock answers Errno (a refusal that is no conflict)
     int Errno = 5;         // EIO
     bool ShortWrite = false;
     bool Sticky = false; // once failed, every later operation of that kind fails too
@@ -64,6 +65,7 @@ struct TCRVFaultPlan {
     int Syncs = 0;
     int SetSizes = 0;
     int GetSizes = 0;
+    int Locks = 0;
 };
 
 TCRVOSFileFactory CRVFaultyFileFactory(std::shared_ptr<TCRVFaultPlan> plan);
