@@ -508,3 +508,23 @@ TEST_F(DiskDatabase, LockRefusedByADeviceErrorMarksTheFileAndSucceeds) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DiskDatabase, FileWithoutWritePermissionOpensReadOnly) {
+    Create(Path, Options());
+    std::filesystem::permissions(Path,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    const auto before = ReadBytes(Path);
+    {
+        TOpenDb db(Path, Options());
+        EXPECT_TRUE(db.Data.ReadOnly());
+        EXPECT_TRUE(db.Pm().ReadOnly());
+        EXPECT_GE(db.Data.GetNewObjectId(), 1);
+        EXPECT_EQ(db.Data.GetTablesList().size(), 0u);
+    }
+    EXPECT_EQ(ReadBytes(Path), before);
+    std::filesystem::permissions(Path, std::filesystem::perms::owner_all);
+}
+
+} // namespace
