@@ -21,8 +21,7 @@ const char* const Inputs[] = {"text20k", "mixed300k", "random64k"};
 
 std::vector<std::uint8_t> ReadInput(const std::string& name) {
     // The reference inputs of the PPMd test vectors, found from this source file's place.
-    const std::filesystem::path dir =
-        std::filesystem::path(__FILE__).parent_path() / "../tests/data/ppmd-g/inputs";
+    const std::filesystem::path dir = std::filesystem::path(TESSORA_TESTDATA_DIR) / "ppmd-g/inputs";
     std::ifstream f(dir / (name + ".bin"), std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
