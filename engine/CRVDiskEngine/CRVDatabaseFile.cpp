@@ -76,8 +76,10 @@ void TCRVDatabaseFile::CreateAndOpenFile(const std::string& fileName) {
     CheckClosed("CreateFile");
     if (FileExists(fileName))
         FHandle->Remove(fileName);
-    if (const int err = FHandle->Open(fileName, true, true))
-        CRVRaise(30361, fileName, err, CRVOSErrorMessage(err));
+    if (const int err = FHandle->Open(fileName, true, true)) {
+        FFileName = fileName;
+        RaiseFileError(TFileOp::Create, err);
+    }
     FFileName = fileName;
     FAccessMode = 1;
     FShareMode = 0;
@@ -93,8 +95,10 @@ void TCRVDatabaseFile::OpenFile(const std::string& fileName, int accessMode, int
     if (shareMode < 0 || shareMode > 2)
         CRVRaise(30367, shareMode);
     // Share modes have no counterpart on this platform: other handles are never refused.
-    if (const int err = FHandle->Open(fileName, accessMode == 1, false))
-        CRVRaise(30364, fileName, err, CRVOSErrorMessage(err));
+    if (const int err = FHandle->Open(fileName, accessMode == 1, false)) {
+        FFileName = fileName;
+        RaiseFileError(TFileOp::Open, err);
+    }
     FFileName = fileName;
     FAccessMode = accessMode;
     FShareMode = shareMode;
@@ -107,7 +111,7 @@ void TCRVDatabaseFile::CloseFile() {
     CheckOpened("CloseFile");
     FIsOpened = false;
     if (const int err = FHandle->Close())
-        CRVRaise(30365, FFileName, err, CRVOSErrorMessage(err));
+        RaiseFileError(TFileOp::Close, err);
 }
 
 bool TCRVDatabaseFile::ReopenDatabaseFile() {
@@ -131,20 +135,39 @@ template <typename F> int TCRVDatabaseFile::WithRetry(F&& op) {
     return err;
 }
 
-void TCRVDatabaseFile::RaiseReadWrite(bool write, int errorCode, std::int64_t position, std::size_t count,
-                                      int err, std::size_t done) {
+void TCRVDatabaseFile::RaiseFileError(TFileOp op, int err, int callerCode, std::int64_t position,
+                                      std::size_t count, std::size_t done) {
+    const std::string message = CRVOSErrorMessage(err);
+    switch (op) {
+    case TFileOp::Create:
+        CRVRaise(30361, FFileName, err, message);
+    case TFileOp::Open:
+        CRVRaise(30364, FFileName, err, message);
+    case TFileOp::Close:
+        CRVRaise(30365, FFileName, err, message);
+    case TFileOp::Flush:
+        CRVRaise(30379, FFileName, err, message);
+    case TFileOp::GetSize:
+        CRVRaise(30371, FFileName, err, message);
+    case TFileOp::SetSize:
+        CRVRaise(30370, FFileName, position, err, message);
+    case TFileOp::Read:
+    case TFileOp::Write:
+        break;
+    }
+    const bool write = op == TFileOp::Write;
     std::int64_t size = -1;
     FHandle->GetSize(size);
     const std::int64_t filePosition = position + static_cast<std::int64_t>(done);
-    const std::string message = err ? CRVOSErrorMessage(err)
-                                    : std::string(write ? "Short write: " : "Short read: ") +
-                                          std::to_string(done) + " of " + std::to_string(count) + " bytes";
+    const std::string text = err ? message
+                                 : std::string(write ? "Short write: " : "Short read: ") +
+                                       std::to_string(done) + " of " + std::to_string(count) + " bytes";
     const char* format = write ? "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, "
                                  "FileSize = %d, ErrorCode:%d. ErrorMessage: %s"
                                : "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, "
                                  "FileSize = %d, ErrorCode:%d. ErrorMessage: %s";
-    CRVRaiseText(errorCode, format, FFileName, position, static_cast<std::int64_t>(count), filePosition, size,
-                 err, message);
+    CRVRaiseText(callerCode, format, FFileName, position, static_cast<std::int64_t>(count), filePosition,
+                 size, err, text);
 }
 
 void TCRVDatabaseFile::ReadBuffer(void* buffer, std::size_t count, std::int64_t position, int errorCode) {
@@ -155,7 +178,7 @@ void TCRVDatabaseFile::ReadBuffer(void* buffer, std::size_t count, std::int64_t 
         return e ? e : (done == count ? 0 : -1);
     });
     if (err != 0)
-        RaiseReadWrite(false, errorCode, position, count, err < 0 ? 0 : err, done);
+        RaiseFileError(TFileOp::Read, err < 0 ? 0 : err, errorCode, position, count, done);
     FPosition = position + static_cast<std::int64_t>(count);
 }
 
@@ -179,28 +202,28 @@ void TCRVDatabaseFile::WriteBuffer(const void* buffer, std::size_t count, std::i
         return e ? e : (done == count ? 0 : -1);
     });
     if (err != 0)
-        RaiseReadWrite(true, errorCode, position, count, err < 0 ? 0 : err, done);
+        RaiseFileError(TFileOp::Write, err < 0 ? 0 : err, errorCode, position, count, done);
     FPosition = position + static_cast<std::int64_t>(count);
 }
 
 void TCRVDatabaseFile::FlushFileBuffers() {
     CheckOpened("FlushFileBuffers");
     if (const int err = WithRetry([&] { return FHandle->Sync(); }))
-        CRVRaise(30379, FFileName, err, CRVOSErrorMessage(err));
+        RaiseFileError(TFileOp::Flush, err);
 }
 
 std::int64_t TCRVDatabaseFile::GetSize() {
     CheckOpened("GetSize");
     std::int64_t size = 0;
     if (const int err = WithRetry([&] { return FHandle->GetSize(size); }))
-        CRVRaise(30371, FFileName, err, CRVOSErrorMessage(err));
+        RaiseFileError(TFileOp::GetSize, err);
     return size;
 }
 
 void TCRVDatabaseFile::SetSize(std::int64_t newSize) {
     CheckOpened("SetSize");
     if (const int err = WithRetry([&] { return FHandle->SetSize(newSize); }))
-        CRVRaise(30370, FFileName, newSize, err, CRVOSErrorMessage(err));
+        RaiseFileError(TFileOp::SetSize, err, 0, newSize);
 }
 
 std::int64_t TCRVDatabaseFile::GetPosition() {

@@ -62,8 +62,12 @@ private:
     bool ReopenDatabaseFile();
     // Runs `op` (answering 0 or errno); on failure retries once after a successful reopen.
     template <typename F> int WithRetry(F&& op);
-    [[noreturn]] void RaiseReadWrite(bool write, int errorCode, std::int64_t position, std::size_t count,
-                                     int err, std::size_t done);
+    enum class TFileOp { Create, Open, Close, Flush, GetSize, SetSize, Read, Write };
+    // The one place where an operating-system error (errno; 0 for a short transfer) becomes the
+    // engine's file error: the operation picks the code (or the caller's code for reads and
+    // writes) and the message carries errno and its text.
+    [[noreturn]] void RaiseFileError(TFileOp op, int err, int callerCode = 0, std::int64_t position = 0,
+                                     std::size_t count = 0, std::size_t done = 0);
     bool LockResult(int err);
 
     TCRVOSFileFactory FFactory;

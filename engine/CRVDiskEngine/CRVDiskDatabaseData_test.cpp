@@ -142,6 +142,16 @@ TEST_F(DiskDatabase, FileThatIsNotADatabaseIsRefusedNamingItsFirstBytes) {
     WriteBytes(Path, {});
     EXPECT_EQ(CodeOf([&] { TOpenDb db(Path, Options()); }), 10470);
     EXPECT_EQ(CodeOf([&] { TOpenDb db(Dir.File("missing.crv"), Options()); }), 30364);
+    try {
+        Create(Dir.File("no-such-folder/new.crv"), Options());
+        FAIL() << "created";
+    } catch (const ECRVException& e) {
+        EXPECT_EQ(e.NativeErrorCode(), 30361);
+        EXPECT_NE(std::string(e.what()).find("Error code: 2. ErrorMessage: No such file or directory"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(CodeOf([&] { Create("", Options()); }), 30374);
 }
 
 TEST_F(DiskDatabase, DamagedHeaderGeometryIsAFormatError) {
