@@ -20,7 +20,7 @@ constexpr TMode Modes[10] = {{0, 0},  {2, 2},  {3, 3},   {4, 7},    {5, 16},
 const char* const Inputs[] = {"text20k", "mixed300k", "random64k"};
 
 std::vector<std::uint8_t> ReadInput(const std::string& name) {
-    // The reference inputs of the PPMd test vectors, found from this source file's place.
+    // The reference inputs of the PPMd test vectors, in the test-data folder the build names.
     const std::filesystem::path dir = std::filesystem::path(TESSORA_TESTDATA_DIR) / "ppmd-g/inputs";
     std::ifstream f(dir / (name + ".bin"), std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
