@@ -131,7 +131,8 @@ private:
 };
 
 std::tuple<std::int32_t, std::uint16_t> Tie(const TCRVRecordID& id) {
-    return {id.PageNo, id.PageItemNo};
+    return {static_cast<std::int32_t>(id.PageNo),
+            static_cast<std::uint16_t>(id.PageItemNo)}; // packed: copies
 }
 
 bool SameIDs(const std::vector<TCRVRecordID>& a, const std::vector<TCRVRecordID>& b) {
@@ -370,6 +371,37 @@ TEST(RecordIndexTest, CutKeysAreToldApartByTheFullKeyInAUniqueIndex) {
     const auto missing = table.Row(byValue.begin()->first, std::nullopt);
     table.Rows.Remove(byValue.begin()->second);
     EXPECT_EQ(RaisedCode([&] { table.Index->CanInsertRecord(KSession, missing.data()); }), 20170);
+}
+
+TEST(RecordIndexTest, AFailedChangeReleasesItsPagesAndCancellingRestoresTheTree) {
+    TIndexedTable table(512);
+    table.Create({{"Hash", false, false, 0}});
+    const std::string prefix = "FFFFFFFFFFFFFFFFFFFF";
+    std::vector<std::pair<TCRVRecordID, std::vector<std::byte>>> rows;
+    for (int i = 0; i < 400; ++i) {
+        const auto row = table.Row(prefix + std::to_string(100000 + i), std::nullopt);
+        rows.emplace_back(table.Insert(row), row);
+    }
+    table.Pages.ApplyChanges(KSession);
+    const std::vector<TCRVRecordID> before = table.Forward();
+
+    // Changes under way, then an insert whose full-key fallback cannot read a row.
+    for (int i = 0; i < 100; ++i)
+        table.Delete(rows[static_cast<std::size_t>(i)].first, rows[static_cast<std::size_t>(i)].second);
+    table.Insert(table.Row(prefix + "0", std::nullopt));
+    table.Rows.Remove(rows[200].first);
+    const auto row = table.Row(prefix + "100200", std::nullopt);
+    EXPECT_EQ(RaisedCode([&] {
+                  table.Index->InsertRecord(KSession, row.data(), TCRVRecordID{1, 1});
+              }),
+              20170);
+    // No page is left pinned (cancelling refuses pinned pages), and the stored tree is back.
+    table.Pages.CancelChanges(KSession);
+    table.Rows.Put(rows[200].first, rows[200].second);
+    for (int i = 0; i < 100; ++i)
+        table.Rows.Put(rows[static_cast<std::size_t>(i)].first, rows[static_cast<std::size_t>(i)].second);
+    EXPECT_TRUE(SameIDs(table.Forward(), before));
+    EXPECT_EQ(table.Index->CheckIntegrity(KSession).EntryCount, 400);
 }
 
 TEST(RecordIndexTest, DescendingAndCaseInsensitiveColumns) {

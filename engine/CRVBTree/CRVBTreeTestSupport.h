@@ -82,7 +82,8 @@ public:
 
 private:
     static std::pair<std::int32_t, std::uint16_t> Key(const TCRVRecordID& id) {
-        return {id.PageNo, id.PageItemNo};
+        return {static_cast<std::int32_t>(id.PageNo),
+                static_cast<std::uint16_t>(id.PageItemNo)}; // packed: copies
     }
     std::map<std::pair<std::int32_t, std::uint16_t>, std::vector<std::byte>> FRows;
     std::size_t FReads = 0;
