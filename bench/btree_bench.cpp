@@ -1,15 +1,19 @@
 // B-tree insert and exact search of 1,000,000 keys of 32 upper-case hexadecimal characters (the
 // program's name hashes: a string column of size 32, so a 23-byte short key cut at 20 bytes) in
 // a unique index, with the pages in the in-memory page manager. Inserts are applied one by one,
-// as posted rows are (Insert1M/1), or 10,000 at a time to show the tree's own cost (/10000).
+// as posted rows are (Insert1M/1/0), or 10,000 at a time to show the tree's own cost
+// (/10000/0); and in an enciphered database file, applied 1,000 at a time (/1000/1).
 //
 //   build/<dir>/bench/btree_bench [--benchmark_filter=...]
 #include "CRVBTree/CRVBTreeRecordIndex.h"
 #include "CRVBTree/CRVBTreeTestSupport.h"
+#include "CRVDiskEngine/CRVDiskDatabaseData.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -52,14 +56,41 @@ private:
     std::vector<std::byte> FData;
 };
 
+// A database file of its own in the temporary folder, removed afterwards.
+struct TBenchFile {
+    std::string Path;
+    std::unique_ptr<TCRVDiskDatabaseData> Data;
+    TCRVDiskSession Session;
+
+    TBenchFile() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "btree_bench_XXXXXX").string();
+        Path = std::string(::mkdtemp(pattern.data())) + "/bench.crv";
+        TCRVDatabaseOptions options;
+        options.Password.Password = "pw";
+        TCRVDiskDatabaseData(Path, options).CreateDatabase();
+        Data = std::make_unique<TCRVDiskDatabaseData>(Path, options);
+        bool repairNeeded = false;
+        Data->ConnectSession(Session, repairNeeded);
+    }
+    ~TBenchFile() {
+        Data->DisconnectSession(Session);
+        Data.reset();
+        std::filesystem::remove_all(std::filesystem::path(Path).parent_path());
+    }
+};
+
 struct TBenchTable {
-    TCRVMemoryPageManager Pages;
+    std::unique_ptr<TBenchFile> File;
+    TCRVMemoryPageManager MemoryPages;
+    TCRVPageManager& Pages;
     TCRVFieldDefs Fields;
     TCRVIndexDef Def;
     std::unique_ptr<TFlatRows> Rows;
     std::unique_ptr<TCRVBTreeRecordIndex> Index;
 
-    TBenchTable() {
+    explicit TBenchTable(bool onFile = false)
+        : File(onFile ? std::make_unique<TBenchFile>() : nullptr),
+          Pages(onFile ? static_cast<TCRVPageManager&>(File->Data->PageManager()) : MemoryPages) {
         Fields.Add("fnhash", TCRVAdvancedFieldType::aftString, 32);
         Def.Name = "fnhashidx";
         Def.Unique = true;
@@ -93,19 +124,21 @@ private:
     std::size_t FPending = 0;
 };
 
-// range(0): how many inserts share one ApplyChanges (1 = every row posted on its own).
+// range(0): how many inserts share one ApplyChanges (1 = every row posted on its own);
+// range(1): 1 for a database file (enciphered pages), 0 for the in-memory page manager.
 void BM_BTreeInsert1M(benchmark::State& state) {
     const auto applyEvery = static_cast<std::size_t>(state.range(0));
+    const bool onFile = state.range(1) != 0;
     const std::vector<std::string> keys = HexKeys(KKeyCount, 1);
     for (auto _ : state) {
         state.PauseTiming();
-        TBenchTable table;
+        TBenchTable table(onFile);
         state.ResumeTiming();
         for (const std::string& k : keys)
             table.Insert(k, applyEvery);
         table.Pages.ApplyChanges(KSession);
         state.PauseTiming();
-        state.counters["pages"] = static_cast<double>(table.Pages.PagesInUse());
+        state.counters["pages"] = static_cast<double>(table.Index->CheckIntegrity(KSession).PageCount);
         state.counters["depth"] = table.Index->CheckIntegrity(KSession).Depth;
         state.ResumeTiming();
     }
@@ -114,7 +147,7 @@ void BM_BTreeInsert1M(benchmark::State& state) {
 
 void BM_BTreeExactSearch1M(benchmark::State& state) {
     const std::vector<std::string> keys = HexKeys(KKeyCount, 1);
-    TBenchTable table;
+    TBenchTable table(state.range(0) != 0);
     for (const std::string& k : keys)
         table.Insert(k, 10000);
     table.Pages.ApplyChanges(KSession);
@@ -136,8 +169,13 @@ void BM_BTreeExactSearch1M(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * KKeyCount));
 }
 
-BENCHMARK(BM_BTreeInsert1M)->Arg(1)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_BTreeExactSearch1M)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BTreeInsert1M)
+    ->Args({1, 0})
+    ->Args({10000, 0})
+    ->Args({1000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(BM_BTreeExactSearch1M)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 
