@@ -336,6 +336,66 @@ TEST(RecordIndexTest, EqualKeysComeBackInRecordIdOrderAndAnEqualSearchFindsTheFi
     EXPECT_EQ(Tie(*firstC), Tie(all[1540]));
 }
 
+TEST(RecordIndexTest, ConditionSearchesFindTheFirstAndLastMatch) {
+    TIndexedTable table(512);
+    table.Create({{"Num", false, false, 0}});
+    std::mt19937 random(11);
+    std::vector<std::int32_t> keys;
+    for (int i = 0; i < 3000; ++i) {
+        const auto k = static_cast<std::int32_t>(random() % 25) * 2; // even keys, many duplicates
+        keys.push_back(k);
+        table.Insert(table.Row(std::nullopt, k));
+    }
+    std::sort(keys.begin(), keys.end());
+    const int n = static_cast<int>(keys.size());
+    // The expected 0-based position in index order, or -1.
+    auto expected = [&](bool first, TCRVSearchCondition condition, std::int32_t probe) {
+        auto firstWhere = [&](auto pred) {
+            for (int i = 0; i < n; ++i)
+                if (pred(keys[static_cast<std::size_t>(i)]))
+                    return i;
+            return -1;
+        };
+        auto lastWhere = [&](auto pred) {
+            for (int i = n - 1; i >= 0; --i)
+                if (pred(keys[static_cast<std::size_t>(i)]))
+                    return i;
+            return -1;
+        };
+        auto only = [&](int i, bool ok) { return ok ? i : -1; };
+        switch (condition) {
+        case scEqual:
+            return first ? firstWhere([&](int k) { return k == probe; })
+                         : lastWhere([&](int k) { return k == probe; });
+        case scLower:
+            return first ? only(0, keys[0] < probe) : lastWhere([&](int k) { return k < probe; });
+        case scLowerEqual:
+            return first ? only(0, keys[0] <= probe) : lastWhere([&](int k) { return k <= probe; });
+        case scGreater:
+            return first ? firstWhere([&](int k) { return k > probe; }) : only(n - 1, keys.back() > probe);
+        case scGreaterEqual:
+            return first ? firstWhere([&](int k) { return k >= probe; }) : only(n - 1, keys.back() >= probe);
+        default:
+            return first ? 0 : n - 1;
+        }
+    };
+    const TCRVBTree& tree = table.Index->Tree();
+    for (std::int32_t probe = -1; probe <= 50; ++probe) {
+        const auto row = table.Row(std::nullopt, probe);
+        const std::vector<std::uint8_t> key = table.Index->KeyRef().MakeShortKey(row.data());
+        for (const TCRVSearchCondition condition :
+             {scNone, scEqual, scLower, scGreater, scLowerEqual, scGreaterEqual})
+            for (const bool first : {true, false}) {
+                TCRVKeyPath path;
+                const bool found =
+                    tree.FindByCondition(KSession, first, path, condition, {key.data(), nullptr, row.data()});
+                const int at = found ? static_cast<int>(tree.GetRecNo(KSession, path)) - 1 : -1;
+                EXPECT_EQ(at, expected(first, condition, probe))
+                    << "probe " << probe << " condition " << int(condition) << (first ? " first" : " last");
+            }
+    }
+}
+
 TEST(RecordIndexTest, CutKeysAreToldApartByTheFullKeyInAUniqueIndex) {
     TIndexedTable table(512);
     table.Create({{"Hash", false, false, 0}}, true);
