@@ -16,14 +16,13 @@
 #include "CRVBTree/CRVBTreeKeyRef.h"
 #include "CRVBase/CRVFieldDef.h"
 #include "CRVBase/CRVIndexDef.h"
+#include "CRVTypes/CRVGetRecord.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
-enum TCRVGetRecordMode : std::uint8_t { grmCurrent = 0, grmNext = 1, grmPrior = 2 };
-enum TCRVGetRecordResult : std::uint8_t { grrOK = 0, grrBOF = 1, grrEOF = 2, grrError = 3 };
 
 // The key path of the last row a cursor fetched through an index, valid while the index, the
 // row, the cursor's view state and the index's TableState are the same.

@@ -20,6 +20,7 @@
 #include "CRVBaseEngine/CRVPageIndexAccess.h"
 #include "CRVCompression/CRVStream.h"
 #include "CRVPage/CRVPageManager.h"
+#include "CRVTypes/CRVGetRecord.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,8 +31,6 @@
 
 using TCRVRecordID = TCRVPageItemID;
 
-enum TCRVGetRecordMode : std::uint8_t { grmCurrent = 0, grmNext = 1, grmPrior = 2 };
-enum TCRVGetRecordResult : std::uint8_t { grrOK = 0, grrBOF = 1, grrEOF = 2, grrError = 3 };
 
 // A fetch relative to a record id.
 struct TCRVNavigationInfo {

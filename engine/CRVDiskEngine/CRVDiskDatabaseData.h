@@ -41,11 +41,16 @@ struct TCRVDiskSession {
     bool RepairNeeded = false;
 };
 
+class TCRVTableDataList;
+
 class TCRVDatabaseData {
 public:
     virtual ~TCRVDatabaseData() = default;
     void Lock() { FCSect.lock(); }
     void Unlock() { FCSect.unlock(); }
+
+    // The open table objects of this database, kept by the table layer. GUARDED_BY(FCSect).
+    std::shared_ptr<TCRVTableDataList> TableDataList;
 
 protected:
     std::recursive_mutex FCSect;
