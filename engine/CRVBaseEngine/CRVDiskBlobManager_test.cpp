@@ -117,11 +117,11 @@ TEST_F(BlobTest, TheSizeClassesMeetAtPageDataSizeMinus24) {
     const TCRVRecordID large = InsertWith(KBlob, Bytes(smallest, 2));
     Apply();
     const TCRVPageItemID smallRef = Reference(small, KBlob);
-    EXPECT_NE(smallRef.PageItemNo, KCRVLargeBlobItemNo);
+    EXPECT_NE(+smallRef.PageItemNo, KCRVLargeBlobItemNo);
     ASSERT_EQ(IndexItems(Blobs().BlobPageIndex()).size(), 1U);
-    EXPECT_EQ(IndexItems(Blobs().BlobPageIndex())[0].PageNo, smallRef.PageNo);
+    EXPECT_EQ(+IndexItems(Blobs().BlobPageIndex())[0].PageNo, +smallRef.PageNo);
     EXPECT_EQ(IndexItems(Blobs().BlobPageIndex())[0].PageRecordCount, smallest - 1 + 22);
-    EXPECT_EQ(Reference(large, KBlob).PageItemNo, KCRVLargeBlobItemNo);
+    EXPECT_EQ(+Reference(large, KBlob).PageItemNo, KCRVLargeBlobItemNo);
 
     auto row = Fetch(small);
     EXPECT_EQ(Read(row, KBlob), Bytes(smallest - 1, 1));
@@ -147,7 +147,7 @@ TEST_F(BlobTest, LargeValuesKeepTheirPageListAfterTheDataOrOnAPageOfItsOwn) {
         const TCRVRecordID id = InsertWith(KBlob, value);
         Apply();
         const TCRVPageItemID ref = Reference(id, KBlob);
-        ASSERT_EQ(ref.PageItemNo, KCRVLargeBlobItemNo);
+        ASSERT_EQ(+ref.PageItemNo, KCRVLargeBlobItemNo);
         EXPECT_EQ(FPages.LivePageCount() - FBaseline, c.AllPages + 1) << c.Size; // + the record page
 
         TCRVPinnedPage first = FPages.GetPage(KSession, ref.PageNo, true, ptTableBlob);
@@ -156,11 +156,11 @@ TEST_F(BlobTest, LargeValuesKeepTheirPageListAfterTheDataOrOnAPageOfItsOwn) {
         std::memcpy(&header, first->GetPageData(), sizeof(header));
         std::memcpy(&link, first->GetPageData() + 22, sizeof(link));
         first.Release();
-        EXPECT_EQ(header.NumBlocks, 0);
-        EXPECT_EQ(header.CompressedSize, static_cast<std::int64_t>(c.Size));
-        EXPECT_EQ(header.UncompressedSize, static_cast<std::int64_t>(c.Size));
-        EXPECT_EQ(link.ItemCount, c.DataPages) << c.Size;
-        EXPECT_EQ(link.StartOffset, c.ListOffset) << c.Size;
+        EXPECT_EQ(+header.NumBlocks, 0);
+        EXPECT_EQ(+header.CompressedSize, static_cast<std::int64_t>(c.Size));
+        EXPECT_EQ(+header.UncompressedSize, static_cast<std::int64_t>(c.Size));
+        EXPECT_EQ(+link.ItemCount, c.DataPages) << c.Size;
+        EXPECT_EQ(+link.StartOffset, c.ListOffset) << c.Size;
 
         auto row = Fetch(id);
         EXPECT_EQ(Read(row, KBlob), value) << c.Size;
@@ -187,7 +187,7 @@ TEST_F(BlobTest, DeletingTheLastBlobOfAPageRemovesThePageAndItsIndexEntry) {
     const TCRVRecordID b = InsertWith(KBlob, Bytes(200, 2));
     Apply();
     const TCRVPageItemID refA = Reference(a, KBlob);
-    ASSERT_EQ(Reference(b, KBlob).PageNo, refA.PageNo);
+    ASSERT_EQ(+Reference(b, KBlob).PageNo, +refA.PageNo);
     ASSERT_EQ(IndexItems(Blobs().BlobPageIndex()).size(), 1U);
     EXPECT_EQ(IndexItems(Blobs().BlobPageIndex())[0].PageRecordCount, 122 + 222);
 
@@ -373,8 +373,8 @@ TEST_F(BigPageBlobTest, A255ReferenceIsReadAndDeletedByItsPage) {
         ids.push_back(InsertWith(KBlob, Bytes(1 + i % 5, static_cast<unsigned>(i)), i));
     Apply();
     const TCRVPageItemID ref = Reference(ids[255], KBlob);
-    ASSERT_EQ(ref.PageItemNo, 255);
-    ASSERT_EQ(Reference(ids[256], KBlob).PageNo, ref.PageNo);
+    ASSERT_EQ(+ref.PageItemNo, 255);
+    ASSERT_EQ(+Reference(ids[256], KBlob).PageNo, +ref.PageNo);
     auto row = Fetch(ids[255]);
     EXPECT_EQ(Read(row, KBlob), Bytes(1, 255));
 
@@ -383,7 +383,7 @@ TEST_F(BigPageBlobTest, A255ReferenceIsReadAndDeletedByItsPage) {
     const TCRVRecordID largeID = InsertWith(KBlob, value, 1000);
     row = Fetch(largeID);
     TCRVPageItemID largeRef = Blobs().GetBlobReference(row, KBlob);
-    ASSERT_EQ(largeRef.PageItemNo, KCRVLargeBlobItemNo);
+    ASSERT_EQ(+largeRef.PageItemNo, KCRVLargeBlobItemNo);
     largeRef.PageItemNo = 255;
     Blobs().SetBlobReference(row, KBlob, largeRef);
     ASSERT_TRUE(FTable->RecordManager().UpdateRecord(KSession, row, largeID));

@@ -109,13 +109,13 @@ TEST_F(RecordManagerTest, FortyRowsFillAPageAndTheFortyFirstOpensAnother) {
     for (int i = 0; i < 40; ++i)
         ids.push_back(Add(i));
     for (int i = 0; i < 40; ++i) {
-        EXPECT_EQ(ids[i].PageNo, ids[0].PageNo);
-        EXPECT_EQ(ids[i].PageItemNo, i);
+        EXPECT_EQ(+ids[i].PageNo, +ids[0].PageNo);
+        EXPECT_EQ(+ids[i].PageItemNo, i);
     }
     EXPECT_EQ(FPages.LivePageCount(), before + 1);
     const TCRVRecordID next = Add(40);
-    EXPECT_NE(next.PageNo, ids[0].PageNo);
-    EXPECT_EQ(next.PageItemNo, 0);
+    EXPECT_NE(+next.PageNo, +ids[0].PageNo);
+    EXPECT_EQ(+next.PageItemNo, 0);
     EXPECT_EQ(FPages.LivePageCount(), before + 2);
     ASSERT_EQ(IndexItems(FManager->RecordPageIndex()).size(), 2U);
     EXPECT_EQ(IndexItems(FManager->RecordPageIndex())[0].PageRecordCount +
@@ -126,7 +126,7 @@ TEST_F(RecordManagerTest, FortyRowsFillAPageAndTheFortyFirstOpensAnother) {
 
     // The page is a record page of this table, with the bitmap and slot where they belong.
     TCRVPinnedPage page = FPages.GetPage(KSession, ids[0].PageNo, true, ptTableRecord);
-    EXPECT_EQ(page->GetPageHeader()->ObjectID, KTableID);
+    EXPECT_EQ(+page->GetPageHeader()->ObjectID, KTableID);
     const std::uint8_t* data = page->GetPageData();
     EXPECT_EQ(data[0], 0xFF);
     EXPECT_EQ(data[4], 0xFF);
@@ -159,8 +159,8 @@ TEST_F(RecordManagerTest, ADeletedSlotIsTakenByTheNextRow) {
     EXPECT_EQ(FManager->RecordCount(), 39);
     EXPECT_EQ(IndexItems(FManager->RecordPageIndex())[0].PageRecordCount, 39);
     const TCRVRecordID reused = Add(100);
-    EXPECT_EQ(reused.PageNo, ids[0].PageNo);
-    EXPECT_EQ(reused.PageItemNo, 3);
+    EXPECT_EQ(+reused.PageNo, +ids[0].PageNo);
+    EXPECT_EQ(+reused.PageItemNo, 3);
     EXPECT_EQ(Fetch(grmCurrent, reused).GetRecordResult, grrOK);
     EXPECT_EQ(Value(FBuffer), 100);
 }
@@ -177,7 +177,7 @@ TEST_F(RecordManagerTest, DeletingTheOnlyRowOfAPageFreesThePage) {
     EXPECT_EQ(FPages.LivePageCount(), before - 1);
     EXPECT_FALSE(FPages.IsPageInUse(ids[40].PageNo));
     ASSERT_EQ(IndexItems(FManager->RecordPageIndex()).size(), 1U);
-    EXPECT_EQ(IndexItems(FManager->RecordPageIndex())[0].PageNo, ids[0].PageNo);
+    EXPECT_EQ(+IndexItems(FManager->RecordPageIndex())[0].PageNo, +ids[0].PageNo);
 }
 
 TEST_F(RecordManagerTest, UpdateRewritesTheSlotInPlace) {
@@ -255,7 +255,7 @@ TEST_F(RecordManagerTest, FetchingFromTheEndsAndFromNowhere) {
     move.RecordID = a;
     FManager->GetRecordBuffer(KSession, move);
     EXPECT_EQ(move.GetRecordResult, grrOK);
-    EXPECT_EQ(move.RecordID.PageItemNo, 1);
+    EXPECT_EQ(+move.RecordID.PageItemNo, 1);
 }
 
 TEST_F(RecordManagerTest, APositionOnAFreedOrForeignPageIsLost) {
@@ -339,7 +339,7 @@ TEST_F(RecordManagerTest, ValidationFindsWrongCountersAndRebuildRepairsThem) {
     const auto after = IndexItems(FManager->RecordPageIndex());
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t i = 0; i < after.size(); ++i) {
-        EXPECT_EQ(after[i].PageNo, before[i].PageNo);
+        EXPECT_EQ(+after[i].PageNo, +before[i].PageNo);
         EXPECT_EQ(after[i].PageRecordCount, before[i].PageRecordCount);
     }
     FManager->ValidateRecordPageIndex(KSession);
@@ -460,7 +460,7 @@ TEST_F(RecordManagerTest, ANewRowLooksForRoomInTheOuterLeavesOnly) {
     ASSERT_TRUE(FManager->DeleteRecord(KSession, firstPageRow));
     EXPECT_EQ(Add(-1), firstPageRow); // the first leaf has room
     const TCRVRecordID added = Add(-2);
-    EXPECT_NE(added.PageNo, middlePageRow.PageNo); // a middle leaf is not searched
-    EXPECT_GT(added.PageNo, ids.back().PageNo);
-    EXPECT_EQ(added.PageItemNo, 0);
+    EXPECT_NE(+added.PageNo, +middlePageRow.PageNo); // a middle leaf is not searched
+    EXPECT_GT(+added.PageNo, +ids.back().PageNo);
+    EXPECT_EQ(+added.PageItemNo, 0);
 }

@@ -173,7 +173,7 @@ TEST_P(DiskTableDataTest, RowsAndBlobsSurviveClosingAndOpeningTheFile) {
     const auto after = IndexItems(table.RecordManager().RecordPageIndex());
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t i = 0; i < after.size(); ++i)
-        EXPECT_EQ(after[i].PageNo, before[i].PageNo);
+        EXPECT_EQ(+after[i].PageNo, +before[i].PageNo);
     pages->ApplyChanges(KSession);
 
     table.EmptyTable(KSession);
