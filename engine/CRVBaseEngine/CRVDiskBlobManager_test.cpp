@@ -336,6 +336,32 @@ TEST_F(BlobTest, CancelledBlobChangesLeaveTheStoredValuesAsTheyWere) {
     IndexPageCount(Blobs().BlobPageIndex());
 }
 
+// Damaged BLOB pages give a clear error and nothing is freed.
+TEST_F(BlobTest, DamagedBlobPagesAreRefusedWithoutLosingPages) {
+    const TCRVRecordID small = InsertWith(KBlob, Bytes(100, 1));
+    const TCRVRecordID large = InsertWith(KBlob, Bytes(9000, 2));
+    Apply();
+    const TCRVPageItemID smallRef = Reference(small, KBlob);
+    const TCRVPageItemID largeRef = Reference(large, KBlob);
+    const std::size_t pages = FPages.LivePageCount();
+    const auto corrupt = [&](TCRVPageNo pageNo, std::size_t offset, std::int64_t value, std::size_t size) {
+        std::memcpy(FPages.Stored(pageNo).data() + KCRVPageHeaderSize + offset, &value, size);
+    };
+    corrupt(smallRef.PageNo, 2 + 6, 1000000, 8); // the entry's CompressedSize passes the page end
+    corrupt(largeRef.PageNo, 22 + 6, 7, 4);      // the link's ItemCount does not fit the size
+    FPages.ClearCache();
+
+    for (const TCRVRecordID& id : {small, large}) {
+        auto row = Fetch(id);
+        EXPECT_EQ(ErrorCode([&] { Read(row, KBlob); }), 20171);
+        EXPECT_EQ(Blobs().CacheCount(), 0U);
+        EXPECT_EQ(ErrorCode([&] { FTable->DeleteRecord(KSession, id); }), 20171);
+        FPages.CancelChanges(KSession);
+    }
+    EXPECT_EQ(FPages.LivePageCount(), pages);
+    EXPECT_EQ(FTable->RecordManager().RecordCount(), 2);
+}
+
 TEST_F(BlobTest, MetadataHoldsTheTwoIndexRoots) {
     TCRVMemoryStream stream;
     FTable->SaveMetadata(stream);
