@@ -282,6 +282,15 @@ TEST_F(RecordManagerTest, APositionOnAFreedOrForeignPageIsLost) {
     EXPECT_FALSE(FManager->UpdateRecord(KSession, Row(6), foreign));
     EXPECT_FALSE(FManager->DeleteRecord(KSession, foreign));
     EXPECT_EQ(other.RecordCount(), 1);
+    // While repairing with header errors suppressed, or in files older than 2.99, pages are not
+    // tested.
+    FManager->SetSuppressDBHeaderErrors(true);
+    EXPECT_EQ(Fetch(grmCurrent, foreign).GetRecordResult, grrOK);
+    FManager->SetSuppressDBHeaderErrors(false);
+    FManager->SetFormatVersion(2.5);
+    EXPECT_EQ(Fetch(grmCurrent, foreign).GetRecordResult, grrOK);
+    FManager->SetFormatVersion(3.0);
+    EXPECT_EQ(Fetch(grmCurrent, foreign).GetRecordResult, grrError);
     FPages.ApplyChanges(KSession);
 }
 
