@@ -44,7 +44,8 @@ void TCRVDatabaseChecker::CheckHeader() {
 
 void TCRVDatabaseChecker::ReadPages() {
     TCRVDatabaseFreeSpaceManager& fsm = LPageManager.FreeSpaceManager();
-    FPages.assign(static_cast<std::size_t>(FTotalPageCount), TPageInfo{});
+    // Sized by what the file holds: a damaged header may claim any number of pages.
+    FPages.assign(static_cast<std::size_t>(FReadablePageCount), TPageInfo{});
     std::vector<std::uint8_t> page(LPageManager.PageSize());
     for (TCRVPageNo p = 0; p < FReadablePageCount; ++p) {
         LPageManager.ReadPageDirect(p, page.data());
@@ -213,7 +214,7 @@ void TCRVDatabaseChecker::CheckUsage() {
 void TCRVDatabaseChecker::CheckExtents() {
     TCRVDatabaseFreeSpaceManager& fsm = LPageManager.FreeSpaceManager();
     const std::int32_t e = fsm.PageCountInExtent();
-    for (std::int32_t x = 0; static_cast<std::int64_t>(x) * e < FTotalPageCount; ++x) {
+    for (std::int32_t x = 0; static_cast<std::int64_t>(x) * e < FReadablePageCount; ++x) {
         const auto it = FEamBits.find(fsm.EamPageNo(x / fsm.ExtentsPerEam()));
         if (it == FEamBits.end())
             continue; // reported with the map pages

@@ -91,3 +91,16 @@ TEST_F(Checker, ReportsEachKindOfDamage) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Checker, HeaderClaimingHugePageCountIsReportedQuickly) {
+    Create(Path, Options("pw"));
+    auto bytes = ReadBytes(Path);
+    PutAt<std::int32_t>(bytes, 30, 0x7FFFFFF0);
+    WriteBytes(Path, bytes);
+    const auto problems = Check();
+    EXPECT_TRUE(Has(problems, "pages make")) << ::testing::PrintToString(problems);
+}
+
+} // namespace
