@@ -43,6 +43,7 @@ public:
         Fields.Add("Hash", TCRVAdvancedFieldType::aftString, 32);
         Fields.Add("Num", TCRVAdvancedFieldType::aftInteger);
         Fields.Add("Name", TCRVAdvancedFieldType::aftString, 10);
+        Fields.Add("Wide", TCRVAdvancedFieldType::aftWideString, 20);
         Def.Name = "Idx";
         Def.ObjectID = 7;
     }
@@ -62,6 +63,14 @@ public:
         if (num)
             SetFieldData(1, Fields, &*num, r);
         SetText(r, 2, name);
+        return r;
+    }
+
+    std::vector<std::byte> WideRow(const std::u16string& text) const {
+        std::vector<std::byte> r = Fields.Layout().NewRecord();
+        std::vector<char16_t> buffer(21, u'\0');
+        std::copy(text.begin(), text.end(), buffer.begin());
+        SetFieldData(3, Fields, buffer.data(), r);
         return r;
     }
 
@@ -462,6 +471,25 @@ TEST(RecordIndexTest, AFailedChangeReleasesItsPagesAndCancellingRestoresTheTree)
         table.Rows.Put(rows[static_cast<std::size_t>(i)].first, rows[static_cast<std::size_t>(i)].second);
     EXPECT_TRUE(SameIDs(table.Forward(), before));
     EXPECT_EQ(table.Index->CheckIntegrity(KSession).EntryCount, 400);
+}
+
+TEST(RecordIndexTest, CutWideKeysAreToldApartToo) {
+    TIndexedTable table(512);
+    table.Create({{"Wide", false, false, 10}}, true); // 10 bytes: the first 5 code units
+    ASSERT_EQ(table.Index->KeyRef().Parts[0].ShortSize, 13);
+    std::vector<std::u16string> values = {u"\u00e9t\u00e9s",  u"\u00e9t\u00e9s-x", u"\u00e9t\u00e9s-a",
+                                          u"\u00e9t\u00e9sz", u"\u00e9t\u00e9",    u"\u00e9t\u00e9s\u0416"};
+    std::map<std::u16string, TCRVRecordID> ids;
+    for (const std::u16string& v : values) {
+        const auto row = table.WideRow(v);
+        ASSERT_TRUE(table.Index->CanInsertRecord(KSession, row.data()));
+        ids[v] = table.Insert(row);
+    }
+    for (const std::u16string& v : values)
+        EXPECT_FALSE(table.Index->CanInsertRecord(KSession, table.WideRow(v).data()));
+    // The root collation: the shorter first, punctuation before letters, Latin before Cyrillic.
+    EXPECT_TRUE(SameIDs(table.Forward(), {ids[values[4]], ids[values[0]], ids[values[2]], ids[values[1]],
+                                          ids[values[3]], ids[values[5]]}));
 }
 
 TEST(RecordIndexTest, DescendingAndCaseInsensitiveColumns) {
