@@ -1,15 +1,13 @@
 #include "CRVDiskEngine/CRVInternalFile.h"
 
+#include "CRVCompression/CRVCompression.h"
 #include "CRVExcept/CRVExcept.h"
 
 #include <algorithm>
 #include <cstring>
 #include <set>
-#include <zlib.h>
 
 namespace {
-
-constexpr std::uint8_t KAlgorithmZLIB = 1;
 
 TCRVInternalFileHeader HeaderOf(const TCRVPage& page) {
     TCRVInternalFileHeader h;
@@ -19,26 +17,6 @@ TCRVInternalFileHeader HeaderOf(const TCRVPage& page) {
 
 void PutHeader(TCRVPage& page, const TCRVInternalFileHeader& h) {
     std::memcpy(page.GetPageData(), &h, sizeof h);
-}
-
-// zlib over whole buffers (one RFC 1950 stream), called directly until the engine's buffer
-// compressor is in place.
-bool ZlibCompress(const std::uint8_t* in, std::size_t size, int level, std::vector<std::uint8_t>& out) {
-    uLongf outSize = compressBound(static_cast<uLong>(size));
-    out.resize(outSize);
-    if (compress2(out.data(), &outSize, in, static_cast<uLong>(size), std::clamp(level, 0, 9)) != Z_OK)
-        return false;
-    out.resize(outSize);
-    return outSize > 0;
-}
-
-bool ZlibDecompress(const std::uint8_t* in, std::size_t size, std::size_t expected,
-                    std::vector<std::uint8_t>& out) {
-    out.resize(expected);
-    uLongf outSize = static_cast<uLongf>(expected);
-    if (uncompress(out.data(), &outSize, in, static_cast<uLong>(size)) != Z_OK || outSize != expected)
-        return false;
-    return true;
 }
 
 } // namespace
@@ -135,10 +113,13 @@ void TCRVInternalDBTransactedAccessFile::WriteFile(TCRVSessionID sessionID, cons
     CheckOpened("WriteFile");
     const auto* in = static_cast<const std::uint8_t*>(buffer);
     std::vector<std::uint8_t> compressed;
+    if (count == 0)
+        algorithm = 0; // nothing to compress
     if (algorithm != 0) {
-        if (algorithm != KAlgorithmZLIB ||
-            !ZlibCompress(in, static_cast<std::size_t>(count), compressionMode, compressed))
+        std::int64_t size = 0;
+        if (!CRVInternalCompressBuffer(algorithm, compressionMode, in, size, compressed, count))
             CRVRaise(20187);
+        compressed.resize(static_cast<std::size_t>(size));
         in = compressed.data();
     }
     const std::int32_t stored = algorithm != 0 ? static_cast<std::int32_t>(compressed.size()) : count;
@@ -194,9 +175,12 @@ void TCRVInternalDBTransactedAccessFile::ReadFile(TCRVSessionID sessionID, void*
         CRVRaise(30388, count, stored, done, count);
     if (h.CompressionAlgorithm != 0) {
         std::vector<std::uint8_t> plain;
-        if (h.CompressionAlgorithm != KAlgorithmZLIB ||
-            !ZlibDecompress(bytes.data(), bytes.size(), static_cast<std::size_t>(h.DecompressedSize), plain))
+        std::int64_t size = h.DecompressedSize;
+        if (!CRVInternalDecompressBuffer(h.CompressionAlgorithm, bytes.data(),
+                                         static_cast<std::int64_t>(bytes.size()), size, plain) ||
+            size != h.DecompressedSize)
             CRVRaise(20189);
+        plain.resize(static_cast<std::size_t>(size));
         bytes = std::move(plain);
     }
     if (static_cast<std::int32_t>(bytes.size()) < count)

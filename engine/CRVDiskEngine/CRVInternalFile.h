@@ -40,8 +40,8 @@ public:
     // Reads the whole stream (decompressed) and copies its first `count` bytes.
     void ReadFile(TCRVSessionID sessionID, void* buffer, std::int32_t count, bool synchronizeAllowed);
     std::vector<std::uint8_t> ReadAll(TCRVSessionID sessionID);
-    // Replaces the whole stream; algorithm 0 stores it as is, 1 compresses it with zlib at
-    // level `compressionMode`.
+    // Replaces the whole stream; algorithm 0 stores it as is, any other compresses it with the
+    // engine's buffer compressor (the metadata file: zlib, mode 1). An empty stream is stored as is.
     void WriteFile(TCRVSessionID sessionID, const void* buffer, std::int32_t count,
                    std::uint8_t algorithm = 0, std::uint8_t compressionMode = 0);
     // Rewrites a damaged first page as an empty file (used by repair).
