@@ -31,7 +31,6 @@
 
 using TCRVRecordID = TCRVPageItemID;
 
-
 // A fetch relative to a record id.
 struct TCRVNavigationInfo {
     TCRVGetRecordMode GetRecordMode = grmNext;
