@@ -61,7 +61,8 @@ int CRVCompareValues(const TCRVValue& a, const TCRVValue& b) {
         return Sign(std::get<std::string>(a), std::get<std::string>(b));
     if (std::holds_alternative<std::u16string>(a) && std::holds_alternative<std::u16string>(b))
         return Sign(std::get<std::u16string>(a), std::get<std::u16string>(b));
-    if (std::holds_alternative<std::vector<std::byte>>(a) && std::holds_alternative<std::vector<std::byte>>(b))
+    if (std::holds_alternative<std::vector<std::byte>>(a) &&
+        std::holds_alternative<std::vector<std::byte>>(b))
         return Sign(std::get<std::vector<std::byte>>(a), std::get<std::vector<std::byte>>(b));
     CRVRaise(30054);
 }

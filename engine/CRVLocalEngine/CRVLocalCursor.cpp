@@ -160,7 +160,8 @@ void TCRVLocalCursor::UpdateRecord(std::span<const std::byte> editCopy, std::spa
 
 void TCRVLocalCursor::DeleteRecord(std::span<const std::byte> shownRecord) {
     CheckActive();
-    Raise(FTable->DeleteRecord(LSession.SessionID(), shownRecord, FPosition.RecordID, LSession.InTransaction()));
+    Raise(FTable->DeleteRecord(LSession.SessionID(), shownRecord, FPosition.RecordID,
+                               LSession.InTransaction()));
     // The deleted row stays the reference point for the next move through the record manager;
     // for index order the cursor continues from the row's former key.
     FPosition.PositionCache.Clear();

@@ -39,7 +39,8 @@ void PrepareConstraints(TCRVDiskDatabaseData& database, const std::string& table
         if (auto* column = dynamic_cast<TCRVConstraintDefColumn*>(&def)) {
             if (def.Name.empty()) {
                 const char* kind = type == TCRVConstraintType::ctNotNull ? "C_NotNull" : "C_Check";
-                def.Name = RandomFreeName(defs, "$" + std::string(kind) + "$" + tableName + "$" + column->ColumnName);
+                def.Name = RandomFreeName(defs, "$" + std::string(kind) + "$" + tableName + "$" +
+                                                    column->ColumnName);
             }
             if (const TCRVFieldDef* field = fields.GetFieldDefByName(column->ColumnName))
                 column->ColumnObjectID = field->ObjectID;
@@ -314,9 +315,9 @@ void TCRVTableData::CheckConstraints(TCRVSessionID sessionID, const std::byte* o
     for (std::int32_t i = 0; i < FConstraintDefs.Count(); ++i)
         if (const auto* column = dynamic_cast<const TCRVConstraintDefColumn*>(&FConstraintDefs[i]))
             CheckFieldConstraint(*column, record);
-    const TCRVIndexDef* duplicate = oldRecord
-                                        ? FIndexManager->FindDuplicateOnUpdate(sessionID, oldRecord, record.data())
-                                        : FIndexManager->FindDuplicate(sessionID, record.data());
+    const TCRVIndexDef* duplicate =
+        oldRecord ? FIndexManager->FindDuplicateOnUpdate(sessionID, oldRecord, record.data())
+                  : FIndexManager->FindDuplicate(sessionID, record.data());
     if (duplicate)
         RaiseDuplicate(*duplicate);
 }
@@ -440,6 +441,7 @@ void TCRVTableData::ReleaseBlobCaches(std::span<std::byte> record) {
         FData->BlobManager().ClearBlobsInRecordBuffer(record, true);
 }
 
-void TCRVTableData::DropModifiedBlobCaches(std::span<std::byte> record) {
-    ReleaseBlobCaches(record);
+void TCRVTableData::ReleaseBlobCache(std::span<std::byte> record, std::int32_t fieldNo, bool force) {
+    TCRVDatabaseLock lock(LDatabase);
+    FData->BlobManager().ClearBlobInRecordBuffer(record, fieldNo, force);
 }

@@ -86,8 +86,8 @@ public:
 
     // Fetches in physical order (indexID -1) or in an index's order.
     TCRVGetRecordResult FetchPhysical(TCRVSessionID sessionID, TCRVNavigationInfo& info);
-    TCRVGetRecordResult FetchIndexed(TCRVSessionID sessionID, std::int32_t indexID,
-                                     TCRVGetRecordMode mode, TCRVIndexCursor& cursor);
+    TCRVGetRecordResult FetchIndexed(TCRVSessionID sessionID, std::int32_t indexID, TCRVGetRecordMode mode,
+                                     TCRVIndexCursor& cursor);
     // The first row in the index's order whose key parts equal those of keyRecord.
     bool FindKey(TCRVSessionID sessionID, std::int32_t indexID, const std::byte* keyRecord,
                  TCRVRecordID& recordID);
@@ -95,8 +95,7 @@ public:
                           std::vector<std::byte>& record) override;
 
     TCRVChangeOutcome InsertRecord(TCRVAutoincSession& session, TCRVSessionID sessionID,
-                                   std::span<std::byte> record, TCRVRecordID& recordID,
-                                   bool inTransaction);
+                                   std::span<std::byte> record, TCRVRecordID& recordID, bool inTransaction);
     TCRVChangeOutcome UpdateRecord(TCRVSessionID sessionID, std::span<const std::byte> editCopy,
                                    std::span<std::byte> record, const TCRVRecordID& recordID,
                                    bool inTransaction);
@@ -106,12 +105,12 @@ public:
 
     // A stream over a BLOB field of a record buffer (Part of the dataset's BLOB streams).
     std::unique_ptr<TCRVBlobFieldStream> CreateBlobStream(TCRVSessionID sessionID,
-                                                          std::span<std::byte> record,
-                                                          std::int32_t fieldNo, TCRVBLOBOpenMode mode);
+                                                          std::span<std::byte> record, std::int32_t fieldNo,
+                                                          TCRVBLOBOpenMode mode);
     // Releases every BLOB cache attached to a record buffer.
     void ReleaseBlobCaches(std::span<std::byte> record);
-    // Drops the modified BLOB caches of a record buffer (a cancelled change).
-    void DropModifiedBlobCaches(std::span<std::byte> record);
+    // Releases one field's cache; a modified one only with `force`.
+    void ReleaseBlobCache(std::span<std::byte> record, std::int32_t fieldNo, bool force);
 
     // Cursor bookkeeping (REQUIRES the database lock, held by the table-data list).
     int CursorCount = 0;
@@ -135,7 +134,8 @@ private:
     // an insert.
     void CheckConstraints(TCRVSessionID sessionID, const std::byte* oldRecord,
                           std::span<const std::byte> record);
-    void CheckFieldConstraint(const TCRVConstraintDefColumn& constraint, std::span<const std::byte> record) const;
+    void CheckFieldConstraint(const TCRVConstraintDefColumn& constraint,
+                              std::span<const std::byte> record) const;
     [[noreturn]] void RaiseDuplicate(const TCRVIndexDef& index) const;
 
     TCRVDiskDatabaseData& LDatabase;
