@@ -3,7 +3,9 @@
 #include "CRVCipher/CRVChecksum.h"
 #include "CRVDiskEngine/CRVDatabaseFreeSpaceManager.h"
 
+#include <set>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace crvtest;
@@ -535,6 +537,47 @@ TEST_F(DiskDatabase, FileWithoutWritePermissionOpensReadOnly) {
     }
     EXPECT_EQ(ReadBytes(Path), before);
     std::filesystem::permissions(Path, std::filesystem::perms::owner_all);
+}
+
+} // namespace
+
+namespace {
+
+// Threads of one process share the database object; its lock serialises their page work.
+TEST_F(DiskDatabase, ThreadsWorkingUnderTheDatabaseLockKeepTheFileSound) {
+    Create(Path, Options("pw"));
+    auto data = CRVAcquireDiskDatabaseData(Path, Options("pw"));
+    TCRVDiskSession main;
+    bool repair = false;
+    data->ConnectSession(main, repair);
+    std::vector<std::thread> threads;
+    std::vector<TCRVPageNo> pages[2];
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            TCRVDiskSession session;
+            bool r = false;
+            data->ConnectSession(session, r);
+            for (int i = 0; i < 40; ++i) {
+                data->Lock();
+                {
+                    auto page = data->PageManager().AddPage(session.SessionID, ptTableRecord);
+                    page->GetPageData()[0] = static_cast<std::uint8_t>(t);
+                    pages[t].push_back(page->PageNo());
+                }
+                data->Commit(session.SessionID, false);
+                data->Unlock();
+            }
+            data->DisconnectSession(session);
+        });
+    for (auto& th : threads)
+        th.join();
+    std::set<TCRVPageNo> all(pages[0].begin(), pages[0].end());
+    all.insert(pages[1].begin(), pages[1].end());
+    EXPECT_EQ(all.size(), 80u);
+    for (int t = 0; t < 2; ++t)
+        for (TCRVPageNo no : pages[t])
+            EXPECT_EQ(data->PageManager().GetPage(0, no, false, ptTableRecord)->GetPageData()[0], t);
+    data->DisconnectSession(main);
 }
 
 } // namespace
