@@ -34,9 +34,9 @@ private:
 };
 
 struct TCRVLocalSessionOptions {
-    std::string DatabaseName;
-    std::string DatabaseFileName;
-    TCRVPassword Password;
+    std::string DatabaseName{};
+    std::string DatabaseFileName{};
+    TCRVPassword Password{};
     bool ReadOnly = false;
     bool Exclusive = false;
     std::int32_t MaxSessionCount = 2;

@@ -198,6 +198,16 @@ TEST_F(TableTest, NavigationInIndexAndPhysicalOrderAndDelete) {
     EXPECT_EQ(files.FieldByName("fnhash").AsString(), "A");
 
     files.Next(); // B
+    files.SetIndexName("");
+    EXPECT_EQ(files.FieldByName("fnhash").AsString(), "B") << "switching the index keeps the row";
+    files.Next();
+    EXPECT_EQ(files.FieldByName("fnhash").AsString(), "E") << "and goes on in the new order";
+    files.SetIndexName("index");
+    files.Prior();
+    EXPECT_EQ(files.FieldByName("fnhash").AsString(), "D");
+    files.Prior();
+    files.Prior();
+    ASSERT_EQ(files.FieldByName("fnhash").AsString(), "B");
     files.Delete();
     EXPECT_EQ(files.FieldByName("fnhash").AsString(), "C") << "the next row becomes current";
     files.Last();
@@ -337,4 +347,10 @@ TEST_F(TableTest, ReopeningTheFileShowsEveryPostedRow) {
     EXPECT_EQ(sizes[0], -1);
     for (std::size_t i = 1; i < sizes.size(); ++i)
         EXPECT_EQ(sizes[i], static_cast<std::int64_t>(i));
+    files.SetIndexName("index");
+    EXPECT_EQ(Sizes(files).size(), 1000u) << "the index, grown past its root, is found again";
+    files.SetKey();
+    files.FieldByName("fnhash").SetAsString("H777");
+    ASSERT_TRUE(files.GotoKey());
+    EXPECT_EQ(files.FieldByName("size").AsLargeInt(), 777);
 }

@@ -1,0 +1,138 @@
+// The cursor and the table object below the dataset layer: change outcomes when another cursor
+// changed or deleted the row, exclusive use, and table creation that fails without a trace.
+#include "CRVLocalEngine/CRVLocalCursor.h"
+
+#include "CRVDiskEngine/CRVDiskDatabaseData.h"
+#include "CRVExcept/CRVExcept.h"
+#include "CRVLocalEngine/CRVFieldValue.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+using A = TCRVAdvancedFieldType;
+
+class LocalCursorTest : public ::testing::Test {
+protected:
+    LocalCursorTest()
+        : FPath((std::filesystem::temp_directory_path() /
+                 ("crvlocal_" + std::to_string(getpid()) + "_" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".crv"))
+                    .string()) {
+        std::filesystem::remove(FPath);
+        TCRVDiskDatabaseData(FPath, TCRVDatabaseOptions{}).CreateDatabase();
+        FSession = std::make_unique<TCRVLocalSession>(TCRVLocalSessionOptions{.DatabaseFileName = FPath});
+        FSession->Connect();
+        const TCRVFieldDeclaration fields[] = {{.Name = "key", .Type = A::aftString, .Size = 8},
+                                               {.Name = "value", .Type = A::aftInteger}};
+        const TCRVIndexDeclaration indexes[] = {
+            {.Name = "bykey", .Columns = {{.FieldName = "key"}}, .Unique = true}};
+        TCRVTableData::CreateTable(Data(), "t", CRVBuildTableDefinition("t", fields, indexes));
+    }
+    ~LocalCursorTest() override {
+        FSession.reset();
+        std::filesystem::remove(FPath);
+    }
+    TCRVDiskDatabaseData& Data() { return FSession->DatabaseData(); }
+    std::vector<std::byte> Row(TCRVLocalCursor& cursor, const std::string& key, std::int64_t value) {
+        std::vector<std::byte> row(static_cast<std::size_t>(cursor.Table().RecordSize()));
+        cursor.Table().InitRecord(row, true);
+        const TCRVFieldDefs& defs = cursor.Table().FieldDefs();
+        CRVSetFieldValue(defs[0], row, key);
+        CRVSetFieldValue(defs[1], row, value);
+        return row;
+    }
+    static int EngineCode(const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const ECRVEngineError& e) {
+            return e.ErrorCode();
+        } catch (const ECRVException& e) {
+            return e.NativeErrorCode();
+        }
+        return 0;
+    }
+
+    std::string FPath;
+    std::unique_ptr<TCRVLocalSession> FSession;
+};
+
+} // namespace
+
+TEST_F(LocalCursorTest, ChangesOfARowThatAnotherCursorChangedOrDeletedAreRefused) {
+    TCRVLocalCursor mine(*FSession, "t", false, false);
+    TCRVLocalCursor theirs(*FSession, "t", false, false);
+    mine.Open();
+    theirs.Open();
+    EXPECT_EQ(&mine.Table(), &theirs.Table()) << "one table object per open table";
+    auto row = Row(mine, "a", 1);
+    mine.InsertRecord(row);
+    const std::vector<std::byte> shown = row; // what both cursors show
+
+    theirs.SetToRecord(mine.CurrentRecordID(), shown);
+    auto changed = Row(theirs, "a", 2);
+    theirs.UpdateRecord(shown, changed);
+
+    auto mineNew = Row(mine, "a", 3);
+    EXPECT_EQ(EngineCode([&] { mine.UpdateRecord(shown, mineNew); }), -4);
+    EXPECT_EQ(EngineCode([&] { mine.DeleteRecord(shown); }), -5);
+
+    theirs.DeleteRecord(changed);
+    EXPECT_EQ(EngineCode([&] { mine.UpdateRecord(changed, mineNew); }), -6);
+    EXPECT_EQ(EngineCode([&] { mine.DeleteRecord(changed); }), -7);
+    EXPECT_EQ(mine.RecordCount(), 0);
+
+    auto again = Row(mine, "b", 1);
+    mine.InsertRecord(again);
+    auto duplicate = Row(theirs, "b", 9);
+    try {
+        theirs.InsertRecord(duplicate);
+        ADD_FAILURE();
+    } catch (const ECRVEngineError& e) {
+        EXPECT_EQ(e.ErrorCode(), -8);
+        EXPECT_NE(std::string(e.what()).find("Constraint unique 'C_Unique$key' violated"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(mine.RecordCount(), 1);
+}
+
+TEST_F(LocalCursorTest, ExclusiveUseAndMissingNames) {
+    TCRVLocalCursor shared(*FSession, "t", false, false);
+    shared.Open();
+    TCRVLocalCursor exclusive(*FSession, "t", false, true);
+    EXPECT_EQ(EngineCode([&] { exclusive.Open(); }), 20242);
+    shared.Close();
+    exclusive.Open();
+    TCRVLocalCursor later(*FSession, "T", false, false);
+    EXPECT_EQ(EngineCode([&] { later.Open(); }), 20242) << "names ignore case; exclusive use excludes others";
+    exclusive.Close();
+    later.Open();
+    EXPECT_EQ(EngineCode([&] { later.SetIndexName("none"); }), 10325);
+    TCRVLocalCursor missing(*FSession, "missing", false, false);
+    EXPECT_EQ(EngineCode([&] { missing.Open(); }), 30396);
+}
+
+TEST_F(LocalCursorTest, ATableThatCannotBeCreatedLeavesTheFileAsItWas) {
+    const auto size = std::filesystem::file_size(FPath);
+    const TCRVFieldDeclaration huge[] = {{.Name = "big", .Type = A::aftString, .Size = 6000}};
+    EXPECT_EQ(EngineCode([&] {
+                  TCRVTableData::CreateTable(Data(), "big", CRVBuildTableDefinition("big", huge, {}));
+              }),
+              20174);
+    EXPECT_EQ(EngineCode([&] { TCRVTableData::CreateTable(Data(), "none", TCRVTableDefinition{}); }), 20128);
+    EXPECT_EQ(Data().GetTablesList(), std::vector<std::string>{"t"});
+    EXPECT_LE(std::filesystem::file_size(FPath), size);
+
+    // The file still takes new tables and rows.
+    const TCRVFieldDeclaration small[] = {{.Name = "v", .Type = A::aftInteger}};
+    TCRVTableData::CreateTable(Data(), "small", CRVBuildTableDefinition("small", small, {}));
+    TCRVLocalCursor cursor(*FSession, "small", false, false);
+    cursor.Open();
+    std::vector<std::byte> row(static_cast<std::size_t>(cursor.Table().RecordSize()));
+    cursor.Table().InitRecord(row, true);
+    cursor.InsertRecord(row);
+    EXPECT_EQ(cursor.RecordCount(), 1);
+}
