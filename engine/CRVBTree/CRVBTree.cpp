@@ -10,7 +10,12 @@
 TCRVBTreePage TCRVBTree::GetBTreePage(TCRVSessionID sessionID, TCRVPageNo pageNo) const {
     if (pageNo < 0)
         CRVRaise(20070);
-    return TCRVBTreePage(FPageManager.GetPage(sessionID, pageNo, true, ptTableIndex), FKeyRef.ReferenceSize);
+    TCRVBTreePage page(FPageManager.GetPage(sessionID, pageNo, true, ptTableIndex), FKeyRef.ReferenceSize);
+    // A damaged page must not lead past its data area: its key size and entry count must fit.
+    if (page.KeyPrefixSize() != FKeyRef.ShortKeySize ||
+        page.EntriesOffset() + page.EntryCount() * page.EntrySize() > page.GetPageDataSize())
+        CRVRaise(20194, pageNo, page.EntryCount());
+    return page;
 }
 
 TCRVBTreePage TCRVBTree::AddBTreePage(TCRVSessionID sessionID) const {
@@ -37,12 +42,16 @@ TCRVPageNo TCRVBTree::CreateRoot(TCRVSessionID sessionID) {
 
 std::vector<TCRVPageNo> TCRVBTree::CollectPages(TCRVSessionID sessionID) const {
     std::vector<TCRVPageNo> pages{FRootPageNo};
+    TCRVPageSet seen;
+    seen.Visit(FRootPageNo, 0);
     for (std::size_t i = 0; i < pages.size(); ++i) {
         const TCRVBTreePage page = GetBTreePage(sessionID, pages[i]);
         if (page.IsLeaf())
             continue;
-        for (int e = 0; e < page.EntryCount(); ++e)
+        for (int e = 0; e < page.EntryCount(); ++e) {
+            seen.Visit(page.ChildPageNo(e), e);
             pages.push_back(page.ChildPageNo(e));
+        }
     }
     return pages;
 }
@@ -86,15 +95,17 @@ int TCRVBTree::CompareEntry(TCRVSessionID sessionID, const TCRVBTreePage& page, 
 bool TCRVBTree::SubtreeFirstEntry(TCRVSessionID sessionID, TCRVPageNo pageNo,
                                   std::vector<std::uint8_t>& entry) const {
     TCRVBTreePage page = GetBTreePage(sessionID, pageNo);
-    while (!page.IsLeaf()) {
+    for (int depth = 0; !page.IsLeaf(); ++depth) {
         if (page.EntryCount() == 0)
             return false;
+        if (depth >= KCRVMaxKeyPathLevels) // deeper than any tree: the child links go round
+            CRVRaise(20032, page.GetPageNo(), 0);
         const TCRVPageNo child = page.ChildPageNo(0);
         page = GetBTreePage(sessionID, child);
     }
-    while (page.EntryCount() == 0) { // only while a change is under way
+    for (int step = 0; page.EntryCount() == 0; ++step) { // only while a change is under way
         const TCRVPageNo right = page.RightPageNo();
-        if (right < 0)
+        if (right < 0 || step >= KCRVMaxKeyPathLevels)
             return false;
         page = GetBTreePage(sessionID, right);
     }
@@ -436,7 +447,10 @@ std::int64_t TCRVBTree::GetRecNo(TCRVSessionID sessionID, const TCRVKeyPath& key
         CRVRaise(20068);
     std::int64_t recNo = keyPath.Leaf().EntryNo + 1;
     TCRVPageNo left = GetBTreePage(sessionID, keyPath.Leaf().PageNo).LeftPageNo();
+    TCRVPageSet seen;
+    seen.Visit(keyPath.Leaf().PageNo, 0);
     while (left >= 0) {
+        seen.Visit(left, 0);
         const TCRVBTreePage page = GetBTreePage(sessionID, left);
         recNo += page.EntryCount();
         left = page.LeftPageNo();
@@ -451,7 +465,9 @@ bool TCRVBTree::GetReferenceByRecNo(TCRVSessionID sessionID, std::int64_t recNo,
         return false;
     std::int64_t before = 0;
     TCRVPageNo pageNo = path.Leaf().PageNo;
+    TCRVPageSet seen;
     while (pageNo >= 0) {
+        seen.Visit(pageNo, 0);
         const TCRVBTreePage page = GetBTreePage(sessionID, pageNo);
         if (recNo <= before + page.EntryCount()) {
             const int entryNo = static_cast<int>(recNo - before - 1);
@@ -470,7 +486,9 @@ std::int64_t TCRVBTree::GetEntryCount(TCRVSessionID sessionID) const {
     if (!GetFirstPosition(sessionID, path))
         return 0;
     std::int64_t count = 0;
+    TCRVPageSet seen;
     for (TCRVPageNo pageNo = path.Leaf().PageNo; pageNo >= 0;) {
+        seen.Visit(pageNo, 0);
         const TCRVBTreePage page = GetBTreePage(sessionID, pageNo);
         count += page.EntryCount();
         pageNo = page.RightPageNo();

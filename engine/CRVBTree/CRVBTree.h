@@ -21,6 +21,7 @@
 #include "CRVPage/CRVPageManager.h"
 
 #include <cstdint>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -47,6 +48,16 @@ struct TCRVBTreeIntegrityInfo {
     std::int64_t PageCount = 0;
     std::int64_t LeafPageCount = 0;
     std::int64_t EntryCount = 0;
+};
+
+// The pages a walk has met: meeting one again means the links of a damaged tree go round
+// (20032 "Circular links"), which would otherwise never end.
+class TCRVPageSet {
+public:
+    void Visit(TCRVPageNo pageNo, int entryNo);
+
+private:
+    std::unordered_set<TCRVPageNo> FPages;
 };
 
 class TCRVBTree {

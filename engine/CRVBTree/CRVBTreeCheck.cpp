@@ -21,6 +21,11 @@ namespace {
 
 } // namespace
 
+void TCRVPageSet::Visit(TCRVPageNo pageNo, int entryNo) {
+    if (!FPages.insert(pageNo).second)
+        IntegrityError(20032, pageNo, entryNo);
+}
+
 int TCRVBTree::CompareStoredKeys(TCRVSessionID sessionID, const std::uint8_t* key1,
                                  const std::uint8_t* key2) const {
     return FKeyRef.CompareShortKeys(TCRVBTreeKey{key1, nullptr, nullptr}, key2, nullptr, sessionID, false);
@@ -74,7 +79,9 @@ void TCRVBTree::CheckSeparators(TCRVSessionID sessionID, const TCRVBTreePage& no
             IntegrityError(20030, node.GetPageNo(), k);
         // The last key of the previous child's subtree.
         TCRVBTreePage page = GetBTreePage(sessionID, node.ChildPageNo(k - 1));
-        while (!page.IsLeaf() && page.EntryCount() > 0) {
+        for (int depth = 0; !page.IsLeaf() && page.EntryCount() > 0; ++depth) {
+            if (depth >= KCRVMaxKeyPathLevels)
+                IntegrityError(20032, page.GetPageNo(), 0);
             const TCRVPageNo child = page.ChildPageNo(page.EntryCount() - 1);
             page = GetBTreePage(sessionID, child);
         }

@@ -660,6 +660,46 @@ TEST(RecordIndexTest, IntegrityCheckFindsDamagedPages) {
     }
 }
 
+TEST(RecordIndexTest, DamagedPagesGiveAClearErrorAndNoEndlessWalk) {
+    TIndexedTable table;
+    table.Create({{"Num", false, false, 0}});
+    for (int i = 0; i < 2000; ++i)
+        table.Insert(table.Row(std::nullopt, i));
+    table.Pages.ApplyChanges(KSession);
+    const TCRVBTree& tree = table.Index->Tree();
+    TCRVPageNo firstLeaf, secondLeaf;
+    {
+        const TCRVBTreePage root = tree.GetBTreePage(KSession, tree.RootPageNo());
+        firstLeaf = root.ChildPageNo(0);
+        secondLeaf = root.ChildPageNo(1);
+    }
+    const auto probe = table.Row(std::nullopt, 5);
+
+    auto damage = [&](TCRVPageNo pageNo, const std::function<void(TCRVBTreePage&)>& f) {
+        TCRVBTreePage page = tree.GetBTreePage(KSession, pageNo);
+        f(page);
+        page.MarkDirty();
+    };
+    // An entry count past the end of the page.
+    damage(firstLeaf, [](TCRVBTreePage& p) { p.SetEntryCount(60000); });
+    EXPECT_EQ(RaisedCode([&] { table.Find(probe); }), 20194);
+    table.Pages.CancelChanges(KSession);
+    // Leaves linked in a circle.
+    damage(secondLeaf, [&](TCRVBTreePage& p) { p.Header().RightPageNo = firstLeaf; });
+    EXPECT_EQ(RaisedCode([&] { tree.GetEntryCount(KSession); }), 20032);
+    table.Pages.CancelChanges(KSession);
+    // A node whose child is the node itself.
+    {
+        TCRVBTreePage page = tree.GetBTreePage(KSession, tree.RootPageNo());
+        page.SetChildPageNo(0, tree.RootPageNo());
+        page.MarkDirty();
+    }
+    EXPECT_EQ(RaisedCode([&] { table.Index->EmptyIndex(KSession); }), 20032);
+    EXPECT_EQ(RaisedCode([&] { table.Find(probe); }), 20024);
+    table.Pages.CancelChanges(KSession);
+    EXPECT_EQ(table.Index->CheckIntegrity(KSession).EntryCount, 2000);
+}
+
 TEST(RecordIndexTest, EmptyAndDropAndBuildingFromRows) {
     TIndexedTable table(1024);
     std::vector<std::pair<TCRVRecordID, std::vector<std::byte>>> rows;
