@@ -157,12 +157,13 @@ struct TModelRow {
     TCRVRecordID ID;
 };
 
-// Upper-case hexadecimal text orders like its bytes; NULL first ascending, so last descending.
-bool ModelLess(const TModelRow& a, const TModelRow& b) {
+// Upper-case hexadecimal text orders like its bytes; NULL sorts first, so last when descending.
+// hashDescending: (Hash desc, Num asc); otherwise (Hash asc, Num desc); then the record id.
+bool ModelLess(const TModelRow& a, const TModelRow& b, bool hashDescending) {
     if (a.Hash != b.Hash)
-        return a.Hash < b.Hash; // nullopt is the smallest
+        return hashDescending ? b.Hash < a.Hash : a.Hash < b.Hash; // nullopt is the smallest
     if (a.Num != b.Num)
-        return b.Num < a.Num;
+        return hashDescending ? a.Num < b.Num : b.Num < a.Num;
     return Tie(a.ID) < Tie(b.ID);
 }
 
@@ -186,9 +187,12 @@ std::string RandomHex(std::mt19937& random) {
     return s;
 }
 
-TEST(RecordIndexTest, RandomChangesMatchASortedModel) {
+class RandomIndexTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RandomIndexTest, RandomChangesMatchASortedModel) {
+    const bool hashDescending = GetParam();
     TIndexedTable table(512); // small pages: a deep tree with many splits and merges
-    table.Create({{"Hash", false, false, 0}, {"Num", true, false, 0}});
+    table.Create({{"Hash", hashDescending, false, 0}, {"Num", !hashDescending, false, 0}});
     ASSERT_EQ(table.Index->KeyRef().ShortKeySize, 23 + 5);
 
     std::mt19937 random(20261211);
@@ -204,7 +208,7 @@ TEST(RecordIndexTest, RandomChangesMatchASortedModel) {
             m.Num = static_cast<std::int32_t>(random() % 7) - 3;
         return m;
     };
-    for (int step = 0; step < 6000; ++step) {
+    for (int step = 0; step < 20000; ++step) {
         const unsigned op = random() % 10;
         if (live.size() < 50 || op < 5) {
             TModelRow m = randomRow(table.NewID());
@@ -225,7 +229,8 @@ TEST(RecordIndexTest, RandomChangesMatchASortedModel) {
         if (step % 1000 == 999)
             table.Pages.ApplyChanges(KSession);
     }
-    std::sort(live.begin(), live.end(), ModelLess);
+    std::sort(live.begin(), live.end(),
+              [&](const TModelRow& a, const TModelRow& b) { return ModelLess(a, b, hashDescending); });
     std::vector<TCRVRecordID> expected;
     for (const TModelRow& m : live)
         expected.push_back(m.ID);
@@ -250,6 +255,8 @@ TEST(RecordIndexTest, RandomChangesMatchASortedModel) {
     EXPECT_FALSE(table.Index->GetRecordIDByRecNo(KSession, static_cast<std::int64_t>(live.size() + 1), none));
     EXPECT_EQ(table.Index->GetRecNoByRecordID(KSession, TCRVRecordID{1, 1}, rowOf(live[0]).data()), -1);
 }
+
+INSTANTIATE_TEST_SUITE_P(HashAscendingOrDescending, RandomIndexTest, ::testing::Bool());
 
 TEST(RecordIndexTest, ARootLeafThatOverflowsBecomesANodeWithTwoEntries) {
     TIndexedTable table;
