@@ -32,6 +32,11 @@ public:
             throw std::logic_error("cipher built without its decryption schedule");
         FDecryption->ProcessBlock(in, out);
     }
+    void DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const override {
+        if (!FDecryption)
+            throw std::logic_error("cipher built without its decryption schedule");
+        FDecryption->AdvancedProcessBlocks(in, nullptr, out, count * TCipher::BLOCKSIZE, 0);
+    }
 
 private:
     typename TCipher::Encryption FEncryption;
@@ -98,29 +103,45 @@ constexpr TCipherTraits KTraits[KCRVCryptoAlgorithmCount] = {
 };
 
 // In-place chaining over the whole buffer; see the header for the mode.
+//
+// Deciphering has no serial dependency: F before block i is IV xor C0 xor ... xor C(i-1), all
+// known up front, so the blocks are run through the cipher in batches (pipelined where the
+// cipher allows it) and the feedback is folded in afterwards.
 void RunChain(const TCRVBlockCipher& cipher, std::uint8_t* buf, std::size_t length, bool encrypt) {
     const std::size_t b = cipher.BlockSize();
     std::uint8_t feedback[32];
     std::uint8_t work[32];
     std::memset(feedback, 0xFF, b);
-    std::size_t pos = 0;
-    for (; pos + b <= length; pos += b) {
-        std::uint8_t* block = buf + pos;
-        if (encrypt) {
+    const std::size_t fullBlocks = length / b;
+    if (encrypt) {
+        for (std::size_t blk = 0; blk < fullBlocks; ++blk) {
+            std::uint8_t* block = buf + blk * b;
             for (std::size_t i = 0; i < b; ++i)
                 work[i] = block[i] ^ feedback[i];
             cipher.EncryptBlock(work, block);
             for (std::size_t i = 0; i < b; ++i)
                 feedback[i] ^= block[i];
-        } else {
-            cipher.DecryptBlock(block, work);
-            for (std::size_t i = 0; i < b; ++i) {
-                const std::uint8_t c = block[i];
-                block[i] = work[i] ^ feedback[i];
-                feedback[i] ^= c;
+        }
+    } else {
+        constexpr std::size_t KBatchBytes = 1024;
+        std::uint8_t plain[KBatchBytes];
+        const std::size_t batchBlocks = KBatchBytes / b;
+        for (std::size_t first = 0; first < fullBlocks; first += batchBlocks) {
+            const std::size_t count = std::min(batchBlocks, fullBlocks - first);
+            std::uint8_t* cipherText = buf + first * b;
+            cipher.DecryptBlocks(cipherText, plain, count);
+            for (std::size_t blk = 0; blk < count; ++blk) {
+                std::uint8_t* block = cipherText + blk * b;
+                const std::uint8_t* p = plain + blk * b;
+                for (std::size_t i = 0; i < b; ++i) {
+                    const std::uint8_t c = block[i];
+                    block[i] = p[i] ^ feedback[i];
+                    feedback[i] ^= c;
+                }
             }
         }
     }
+    const std::size_t pos = fullBlocks * b;
     if (pos < length) {
         cipher.EncryptBlock(feedback, work);
         for (std::size_t i = 0; pos + i < length; ++i)

@@ -69,6 +69,11 @@ public:
     virtual std::size_t BlockSize() const = 0;
     virtual void EncryptBlock(const std::uint8_t* in, std::uint8_t* out) const = 0;
     virtual void DecryptBlock(const std::uint8_t* in, std::uint8_t* out) const = 0;
+    // Deciphers `count` independent blocks (ECB); ciphers with a pipelined implementation override it.
+    virtual void DecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
+        for (std::size_t i = 0; i < count; ++i)
+            DecryptBlock(in + i * BlockSize(), out + i * BlockSize());
+    }
 };
 
 // A cipher keyed with `key` exactly as given (no hashing). Throws on a bad key or algorithm.

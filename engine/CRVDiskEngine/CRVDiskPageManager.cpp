@@ -366,8 +366,32 @@ bool TCRVDiskPageManager::IsPlainPage(TCRVPageNo pageNo, std::uint16_t pageType)
            pageType == ptTableLocks;
 }
 
+const TCRVCipherContext* TCRVDiskPageManager::PageCipher(std::uint8_t alg) const {
+    if (alg >= KCRVCryptoAlgorithmCount)
+        return nullptr;
+    if (FCipherPassword != FPassword.Password) {
+        for (auto& c : FPageCiphers)
+            c.reset();
+        FCipherPassword = FPassword.Password;
+    }
+    auto& cipher = FPageCiphers[alg];
+    if (!cipher) {
+        try {
+            cipher =
+                std::make_unique<TCRVCipherContext>(static_cast<TCRVCryptoAlgorithm>(alg), FCipherPassword);
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+    }
+    return cipher.get();
+}
+
 bool TCRVDiskPageManager::DecipherPageData(TCRVDiskPageHeader& header, std::uint8_t* data) const {
-    CRVInternalDecryptBuffer(header.Cipherype, data, PageDataSize(), FPassword.Password);
+    // A failed decipher shows as a checksum that does not match.
+    if (const TCRVCipherContext* cipher = PageCipher(header.Cipherype))
+        cipher->Decrypt(data, PageDataSize());
+    else if (header.Cipherype < KCRVCryptoAlgorithmCount)
+        return false;
     return CRC32(0, data, PageDataSize()) == header.CRC32;
 }
 
@@ -394,8 +418,9 @@ void TCRVDiskPageManager::InternalWritePage(TCRVPage& page) {
         header.CRC32 = CRC32(0, page.GetPageData(), PageDataSize());
         // The copy is enciphered, so the cached buffer stays plain.
         std::vector<std::uint8_t> out(page.Buffer(), page.Buffer() + PageSize());
-        CRVInternalEncryptBuffer(header.Cipherype, out.data() + KCRVPageHeaderSize, PageDataSize(),
-                                 FPassword.Password);
+        const TCRVCipherContext* cipher = PageCipher(header.Cipherype);
+        if (!cipher || !cipher->Encrypt(out.data() + KCRVPageHeaderSize, PageDataSize()))
+            CRVRaiseText(10469, "Cannot encipher page %d", page.PageNo());
         FDatabaseFile.WriteBuffer(out.data(), PageSize(), offset, 10469);
         return;
     }

@@ -21,6 +21,7 @@
 #include "CRVDiskEngine/CRVDiskStructs.h"
 #include "CRVPage/CRVPageManager.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <random>
@@ -128,6 +129,9 @@ private:
     bool DetectReadOnly(const std::string& fileName);
     void EncipherControlBlock();
     void LockDBHeaderOrRaise(int errorCode);
+    // The page cipher for `alg` and the current password; nullptr for an unknown algorithm
+    // (whose pages stay as they are) or when the cipher cannot be set up.
+    const TCRVCipherContext* PageCipher(std::uint8_t alg) const;
 
     std::unique_ptr<TCRVDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
     TCRVDatabaseFile FDatabaseFile;
@@ -136,6 +140,11 @@ private:
     TCRVCryptoHeader FCryptoHeader{};
     TCRVLockedBytes FLockedBytes{};
     TCRVPassword FPassword;
+    // Keyed ciphers for page data, one per algorithm, built on first use for FCipherPassword.
+    // Pages are enciphered exactly as by CRVInternalEncryptBuffer; only the key hash and the
+    // schedules are not rebuilt for every page.
+    mutable std::array<std::unique_ptr<TCRVCipherContext>, KCRVCryptoAlgorithmCount> FPageCiphers;
+    mutable std::string FCipherPassword;
     int FLockDBHeaderCount = 0;
     bool FExclusive = false;
     std::int64_t FOffsetToDBHeader = 0;
