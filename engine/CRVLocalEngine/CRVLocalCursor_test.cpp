@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <unistd.h>
 
@@ -17,11 +18,7 @@ using A = TCRVAdvancedFieldType;
 
 class LocalCursorTest : public ::testing::Test {
 protected:
-    LocalCursorTest()
-        : FPath((std::filesystem::temp_directory_path() /
-                 ("crvlocal_" + std::to_string(getpid()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".crv"))
-                    .string()) {
+    LocalCursorTest() : FPath(TestPath()) {
         std::filesystem::remove(FPath);
         TCRVDiskDatabaseData(FPath, TCRVDatabaseOptions{}).CreateDatabase();
         FSession = std::make_unique<TCRVLocalSession>(TCRVLocalSessionOptions{.DatabaseFileName = FPath});
@@ -35,6 +32,13 @@ protected:
     ~LocalCursorTest() override {
         FSession.reset();
         std::filesystem::remove(FPath);
+    }
+    static std::string TestPath() {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        return (std::filesystem::temp_directory_path() /
+                ("crvlocal_" + std::to_string(getpid()) + "_" + name + ".crv"))
+            .string();
     }
     TCRVDiskDatabaseData& Data() { return FSession->DatabaseData(); }
     std::vector<std::byte> Row(TCRVLocalCursor& cursor, const std::string& key, std::int64_t value) {
@@ -136,3 +140,50 @@ TEST_F(LocalCursorTest, ATableThatCannotBeCreatedLeavesTheFileAsItWas) {
     cursor.InsertRecord(row);
     EXPECT_EQ(cursor.RecordCount(), 1);
 }
+
+// A disk that refuses the N-th write of the write-back (1 = the header's in-progress mark,
+// 2 = the first page) and then works again. A failure after some pages are written tears the
+// file; that is the repair's business (the in-progress mark), not the table layer's.
+class LocalCursorWriteFailureTest : public LocalCursorTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LocalCursorWriteFailureTest, APostThatCannotBeWrittenFailsAndLosesNothing) {
+    FSession.reset();
+    auto plan = std::make_shared<TCRVFaultPlan>();
+    plan->Errno = 28; // ENOSPC
+    FSession = std::make_unique<TCRVLocalSession>(
+        TCRVLocalSessionOptions{.DatabaseFileName = FPath, .FileFactory = CRVFaultyFileFactory(plan)});
+    FSession->Connect();
+    {
+        TCRVLocalCursor cursor(*FSession, "t", false, false);
+        cursor.Open();
+        for (int i = 0; i < 50; ++i) {
+            auto row = Row(cursor, "k" + std::to_string(i), i);
+            cursor.InsertRecord(row);
+        }
+        plan->FailWriteAt = plan->Writes + GetParam();
+        auto row = Row(cursor, "lost", 99);
+        EXPECT_THROW(cursor.InsertRecord(row), ECRVException);
+        plan->FailWriteAt = 0;
+        EXPECT_EQ(cursor.RecordCount(), 50);
+        auto next = Row(cursor, "after", 100);
+        cursor.InsertRecord(next);
+        EXPECT_EQ(cursor.RecordCount(), 51);
+    }
+    FSession.reset();
+    FSession = std::make_unique<TCRVLocalSession>(TCRVLocalSessionOptions{.DatabaseFileName = FPath});
+    FSession->Connect();
+    EXPECT_FALSE(FSession->RepairNeeded());
+    TCRVLocalCursor cursor(*FSession, "t", false, false);
+    cursor.Open();
+    cursor.SetIndexName("bykey");
+    std::vector<std::string> keys;
+    std::vector<std::byte> row(static_cast<std::size_t>(cursor.Table().RecordSize()));
+    while (cursor.GetRecord(row, grmNext) == grrOK)
+        keys.push_back(std::get<std::string>(CRVGetFieldValue(cursor.Table().FieldDefs()[0], row)));
+    EXPECT_EQ(keys.size(), 51u);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "lost"), 0);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "after"), 1);
+    EXPECT_EQ(cursor.RecordCount(), 51);
+}
+
+INSTANTIATE_TEST_SUITE_P(WriteNo, LocalCursorWriteFailureTest, ::testing::Values(1, 2));

@@ -56,6 +56,7 @@ void TCRVLocalSession::Connect() {
     options.Password = FOptions.Password;
     options.ReadOnly = FOptions.ReadOnly;
     options.MaxSessionCount = FOptions.MaxSessionCount;
+    options.FileFactory = FOptions.FileFactory;
     auto data = CRVAcquireDiskDatabaseData(FOptions.DatabaseFileName, options);
     TCRVDatabaseLock lock(*data);
     if (data->IsOpened() && data->Encrypted() && data->Password().Password != FOptions.Password.Password)

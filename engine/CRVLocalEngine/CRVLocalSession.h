@@ -40,6 +40,7 @@ struct TCRVLocalSessionOptions {
     bool ReadOnly = false;
     bool Exclusive = false;
     std::int32_t MaxSessionCount = 2;
+    TCRVOSFileFactory FileFactory = CRVPosixFileFactory();
 };
 
 class TCRVLocalSession : public TCRVAutoincSession {

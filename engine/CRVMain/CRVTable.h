@@ -14,6 +14,19 @@
 //
 // Every successful Post, Delete, CreateTable and EmptyTable is applied to the file when it
 // returns; a failed one writes nothing.
+//
+// Use:
+//   TCRVDatabase db;                         // outlives its tables
+//   db.SetDatabaseFileName("tessora.crv");
+//   db.Password = "...";
+//   TCRVTable files(db, "files");
+//   files.SetIndexName("index");
+//   files.Open();
+//   files.SetKey();
+//   files.FieldByName("fnhash").SetAsString(hash);
+//   if (files.GotoKey()) { files.Edit(); files.FieldByName("size").SetAsLargeInt(n); files.Post(); }
+//   files.Append(); ...; files.Post();       // ECRVEngineError (-1 .. -13) when refused
+//   for (files.First(); !files.Eof(); files.Next()) ...
 #pragma once
 
 #include "CRVBase/CRVTableDefinition.h"
