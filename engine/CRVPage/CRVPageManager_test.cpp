@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <map>
 #include <set>
 
@@ -101,6 +103,41 @@ TEST(CRVSortedPageList, KeepsOrderAndReportsMissingPages) {
     EXPECT_EQ(CodeOf([&] { list.Delete(5); }), 20166);
     EXPECT_EQ(list.Delete(3)->PageNo(), 3);
     EXPECT_EQ(list.ItemCount(), 3u);
+}
+
+// The eviction candidate after any mix of inserts, stamps and deletes is the page with the
+// smallest stamp, as a scan of the whole list finds it.
+TEST(CRVSortedPageList, OldestPageMatchesAScanAfterRandomWork) {
+    TCRVSortedPageList list;
+    std::mt19937 rng(11);
+    for (int step = 0; step < 5000; ++step) {
+        const TCRVPageNo no = static_cast<TCRVPageNo>(rng() % 200);
+        const bool present = list.Find(no) != nullptr;
+        switch (rng() % 3) {
+        case 0:
+            if (!present)
+                list.Insert(std::make_unique<TCRVPage>(nullptr, no, 64));
+            break;
+        case 1:
+            if (present)
+                list.UpdateLRU(no);
+            break;
+        default:
+            if (present)
+                list.Delete(no);
+            break;
+        }
+        if (list.Empty())
+            continue;
+        std::size_t scan = 0;
+        for (std::size_t i = 1; i < list.ItemCount(); ++i)
+            if (list.StampAt(i) < list.StampAt(scan))
+                scan = i;
+        ASSERT_EQ(list.OldestIndex(), scan) << "step " << step;
+    }
+    list.TakeAll();
+    list.Insert(std::make_unique<TCRVPage>(nullptr, 5, 64));
+    EXPECT_EQ(list.ItemAt(list.OldestIndex())->PageNo(), 5);
 }
 
 TEST(CRVPageManager, AddedPageIsDirtyUntilAppliedThenCachedClean) {

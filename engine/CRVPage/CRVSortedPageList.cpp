@@ -37,6 +37,7 @@ TCRVPage* TCRVSortedPageList::Insert(std::unique_ptr<TCRVPage> page) {
     FKeyItems.insert(FKeyItems.begin() + static_cast<std::ptrdiff_t>(i), no);
     FValueItems.insert(FValueItems.begin() + static_cast<std::ptrdiff_t>(i),
                        TCRVPageElement{std::move(page), ++FLRUCount});
+    FByStamp.emplace(FLRUCount, no);
     FLRULastFound = i;
     return raw;
 }
@@ -48,6 +49,7 @@ std::unique_ptr<TCRVPage> TCRVSortedPageList::Delete(TCRVPageNo pageNo) {
     if (i == FKeyItems.size() || FKeyItems[i] != pageNo)
         CRVRaise(20166, pageNo, static_cast<std::int64_t>(FKeyItems.size()));
     std::unique_ptr<TCRVPage> page = std::move(FValueItems[i].Page);
+    FByStamp.erase({FValueItems[i].LRUCount, pageNo});
     FKeyItems.erase(FKeyItems.begin() + static_cast<std::ptrdiff_t>(i));
     FValueItems.erase(FValueItems.begin() + static_cast<std::ptrdiff_t>(i));
     FLRULastFound = 0;
@@ -59,15 +61,13 @@ void TCRVSortedPageList::UpdateLRU(TCRVPageNo pageNo) {
     const std::size_t i = LowerBound(pageNo);
     if (i == FKeyItems.size() || FKeyItems[i] != pageNo)
         CRVRaise(20167);
+    FByStamp.erase({FValueItems[i].LRUCount, pageNo});
     FValueItems[i].LRUCount = ++FLRUCount;
+    FByStamp.emplace(FLRUCount, pageNo);
 }
 
 std::size_t TCRVSortedPageList::OldestIndex() const {
-    std::size_t best = 0;
-    for (std::size_t i = 1; i < FValueItems.size(); ++i)
-        if (FValueItems[i].LRUCount < FValueItems[best].LRUCount)
-            best = i;
-    return best;
+    return LowerBound(FByStamp.begin()->second);
 }
 
 std::vector<std::unique_ptr<TCRVPage>> TCRVSortedPageList::TakeAll() {
@@ -79,6 +79,7 @@ std::vector<std::unique_ptr<TCRVPage>> TCRVSortedPageList::TakeAll() {
     }
     FKeyItems.clear();
     FValueItems.clear();
+    FByStamp.clear();
     FLRULastFound = 0;
     return pages;
 }

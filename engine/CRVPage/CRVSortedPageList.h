@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 struct TCRVPageElement {
@@ -36,7 +38,7 @@ public:
     std::unique_ptr<TCRVPage> Delete(TCRVPageNo pageNo);
     // Stamps the page with the next use count; 20167 when it is not in the list.
     void UpdateLRU(TCRVPageNo pageNo);
-    // Index of the page with the smallest stamp; the list must not be empty.
+    // Index of the page with the smallest stamp (O(log n)); the list must not be empty.
     std::size_t OldestIndex() const;
     // Moves every page out (page-number order), leaving the list empty.
     std::vector<std::unique_ptr<TCRVPage>> TakeAll();
@@ -48,6 +50,9 @@ private:
 
     std::vector<TCRVPageNo> FKeyItems;
     std::vector<TCRVPageElement> FValueItems;
+    // Every (stamp, page number) of the list, so the oldest page is found without a scan; stamps
+    // are unique, so its first entry is the page the scan would pick.
+    std::set<std::pair<std::int64_t, TCRVPageNo>> FByStamp;
     std::int64_t FLRUCount = 0;
     mutable std::size_t FLRULastFound = 0;
     std::size_t FAllocBy = KInitialAllocBy;
