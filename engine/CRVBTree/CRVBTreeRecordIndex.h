@@ -23,7 +23,6 @@
 #include <memory>
 #include <vector>
 
-
 // The key path of the last row a cursor fetched through an index, valid while the index, the
 // row, the cursor's view state and the index's TableState are the same.
 struct TCRVIndexPositionCache {
