@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libcrypto++-dev libssl-dev zlib1g-dev libbz2-dev libicu-dev
     nlohmann-json3-dev
+    libsqlite3-dev
 )
 
 missing=()
