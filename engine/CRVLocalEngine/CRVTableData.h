@@ -78,6 +78,9 @@ public:
     const TCRVFieldDefs& FieldDefs() const { return FFieldManager.FieldDefs(); }
     const TCRVIndexDefs& IndexDefs() const { return FIndexDefs; }
     const TCRVConstraintDefs& ConstraintDefs() const { return FConstraintDefs; }
+    // The managers, for the integrity check (REQUIRES the database object's lock).
+    TCRVDiskTableData& Data() { return *FData; }
+    TCRVBaseIndexManager& IndexManager() { return *FIndexManager; }
     std::int32_t RecordSize() const { return FieldDefs().GetMemoryRecordBufferSize(); }
     std::int64_t RecordCount();
 

@@ -211,7 +211,13 @@ void TCRVDataSet::Open() {
     if (Active())
         return;
     auto cursor = CreateCursor();
-    cursor->Open();
+    try {
+        cursor->Open();
+    } catch (...) {
+        cursor.reset();
+        AfterCursorClosed();
+        throw;
+    }
     const TCRVFieldDefs& defs = cursor->Table().FieldDefs();
     FRecordSize = static_cast<std::size_t>(defs.GetMemoryRecordBufferSize());
     FBuffer.assign(FRecordSize + sizeof(TCRVBookmark), std::byte{0});
@@ -370,6 +376,18 @@ bool TCRVDataSet::GotoKey() {
     FHasRow = true;
     FEof = FBof = false;
     return true;
+}
+
+bool TCRVDataSet::FindKey(std::span<const TCRVValue> values) {
+    SetKey();
+    const TCRVIndexDef* index = Cursor().ActiveIndex();
+    if (!index || static_cast<std::size_t>(index->ColumnCount()) < values.size()) {
+        Cancel();
+        CRVRaise(10325, Cursor().IndexName());
+    }
+    for (std::size_t i = 0; i < values.size(); ++i)
+        FieldByName(index->Columns[i].FieldName).SetValue(values[i]);
+    return GotoKey();
 }
 
 void TCRVDataSet::Append() {

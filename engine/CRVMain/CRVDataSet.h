@@ -132,6 +132,8 @@ public:
 
     void SetKey();
     bool GotoKey();
+    // SetKey, the values assigned to the active index's columns in order, GotoKey.
+    bool FindKey(std::span<const TCRVValue> values);
     void Append();
     void Insert() { Append(); }
     void Edit();

@@ -14,6 +14,7 @@ TCRVTable::~TCRVTable() {
     } catch (...) {
         // Closing releases the cursor whatever happens.
     }
+    LDatabase.DetachDataSet(*this);
 }
 
 void TCRVTable::Close() {

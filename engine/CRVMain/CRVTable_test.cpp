@@ -68,6 +68,10 @@ TEST_F(TableTest, GotoKeyFindsTheFirstRowOfTheKeyAndKeepsThePositionOnNoMatch) {
     files.Next();
     EXPECT_EQ(files.FieldByName("size").AsLargeInt(), 3) << "and the cursor with it";
 
+    const TCRVValue key[] = {std::string("B")};
+    ASSERT_TRUE(files.FindKey(key));
+    EXPECT_EQ(files.FieldByName("size").AsLargeInt(), 1);
+
     files.SetKey();
     ASSERT_TRUE(files.GotoKey()) << "nothing assigned searches for NULL";
     EXPECT_EQ(files.FieldByName("size").AsLargeInt(), 4);
