@@ -37,7 +37,7 @@ TCRVPage* TCRVSortedPageList::Insert(std::unique_ptr<TCRVPage> page) {
     FKeyItems.insert(FKeyItems.begin() + static_cast<std::ptrdiff_t>(i), no);
     FValueItems.insert(FValueItems.begin() + static_cast<std::ptrdiff_t>(i),
                        TCRVPageElement{std::move(page), ++FLRUCount});
-    FByStamp.emplace(FLRUCount, no);
+    FByStamp.emplace_hint(FByStamp.end(), FLRUCount, no);
     FLRULastFound = i;
     return raw;
 }
@@ -61,9 +61,17 @@ void TCRVSortedPageList::UpdateLRU(TCRVPageNo pageNo) {
     const std::size_t i = LowerBound(pageNo);
     if (i == FKeyItems.size() || FKeyItems[i] != pageNo)
         CRVRaise(20167);
-    FByStamp.erase({FValueItems[i].LRUCount, pageNo});
+    FLRULastFound = i;
+    // The page's entry moves to the end of the stamp order: its node is reused, and the new
+    // stamp, the largest, is inserted at the end without a search (no allocation per page use).
+    auto node = FByStamp.extract({FValueItems[i].LRUCount, pageNo});
     FValueItems[i].LRUCount = ++FLRUCount;
-    FByStamp.emplace(FLRUCount, pageNo);
+    if (node.empty()) {
+        FByStamp.emplace_hint(FByStamp.end(), FLRUCount, pageNo);
+        return;
+    }
+    node.value().first = FLRUCount;
+    FByStamp.insert(FByStamp.end(), std::move(node));
 }
 
 std::size_t TCRVSortedPageList::OldestIndex() const {
