@@ -124,6 +124,8 @@ public:
 
     // The page pinned as an index page of this tree.
     TCRVBTreePage GetBTreePage(TCRVSessionID sessionID, TCRVPageNo pageNo) const;
+    // Every page of the tree, the root first (20032 when links go round).
+    std::vector<TCRVPageNo> CollectPages(TCRVSessionID sessionID) const;
 
 private:
     TCRVBTreePage AddBTreePage(TCRVSessionID sessionID) const;
@@ -146,7 +148,6 @@ private:
     int FirstSeparatorNotLower(TCRVSessionID sessionID, const TCRVBTreePage& page, const TCRVBTreeKey& key,
                                bool orEqual) const;
     void DescendForChange(TCRVSessionID sessionID, const TCRVBTreeKey& key, TCRVKeyPath& keyPath) const;
-    std::vector<TCRVPageNo> CollectPages(TCRVSessionID sessionID) const;
 
     // Insertion (CRVBTreeModify.cpp).
     void SplitPage(TCRVSessionID sessionID, TCRVKeyPath& keyPath, int level, TCRVBTreePage& page);

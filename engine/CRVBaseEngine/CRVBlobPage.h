@@ -118,6 +118,16 @@ public:
     bool LooksLikeFirstPage(TCRVPageNo pageNo);
     // Reads the first page's link and the page list only (20171 when they do not fit).
     void CheckLayout(TCRVPageNo firstPageNo) { ReadLayout(firstPageNo); }
+    // The value's data pages, then its list pages, each once (a first list page that is also
+    // the last data page is not repeated); 20171 when they do not fit.
+    std::vector<TCRVPageNo> PageNos(TCRVPageNo firstPageNo) {
+        TLayout layout = ReadLayout(firstPageNo);
+        auto list = layout.ListPages.begin();
+        if (list != layout.ListPages.end() && !layout.DataPages.empty() && *list == layout.DataPages.back())
+            ++list;
+        layout.DataPages.insert(layout.DataPages.end(), list, layout.ListPages.end());
+        return layout.DataPages;
+    }
 
 private:
     struct TLayout {

@@ -1,4 +1,5 @@
 // crvtool commands over a database file: create, info, check.
+#include "CmdTables.h"
 #include "CrvToolCommands.h"
 
 #include "CRVDiskEngine/CRVDatabaseChecker.h"
@@ -81,11 +82,11 @@ int CmdCreate(TArgs& args) {
     return KExitOk;
 }
 
-int CmdInfo(TArgs& args) {
-    args.Accept({"password", "cipher"});
-    const std::string path = args.Positional(1)[0];
-    RequireFile(path);
-    TReadOnlyDatabase db(path, PasswordOption(args));
+namespace {
+
+// The header, geometry and table list, read through a read-only view of the file.
+nlohmann::ordered_json FileInfo(const std::string& path, const TCRVPassword& password) {
+    TReadOnlyDatabase db(path, password);
     TCRVDiskPageManager& pm = db.Data.PageManager();
     const TCRVDBHeader& h = pm.DBHeader();
     nlohmann::ordered_json out;
@@ -119,6 +120,22 @@ int CmdInfo(TArgs& args) {
         tables.push_back(e);
     }
     out["tables"] = tables;
+    return out;
+}
+
+} // namespace
+
+int CmdInfo(TArgs& args) {
+    args.Accept({"password", "cipher"});
+    const std::string path = args.Positional(1)[0];
+    RequireFile(path);
+    nlohmann::ordered_json out = FileInfo(path, PasswordOption(args));
+    // The table details come through a database component, once the read-only view is closed.
+    const nlohmann::ordered_json details = TableDetails(path, args.Get("password", ""));
+    for (std::size_t i = 0; i < out["tables"].size() && i < details.size(); ++i)
+        for (const auto& [key, value] : details[i].items())
+            if (key != "name")
+                out["tables"][i][key] = value;
     std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return KExitOk;
 }
@@ -127,11 +144,27 @@ int CmdCheck(TArgs& args) {
     args.Accept({"password", "cipher"});
     const std::string path = args.Positional(1)[0];
     RequireFile(path);
+    // The tables first, through a database component: their checks and the pages they reach.
+    // A file the engine cannot open at all is left to the page layer's open below, which names
+    // the fault.
+    TTablesCheck tables;
+    std::string tablesError;
+    try {
+        tables = CheckTables(path, args.Get("password", ""));
+    } catch (const std::exception& e) {
+        tablesError = e.what();
+    }
     TCRVDiskPageManager pm;
     bool readOnly = true, repairNeeded = false, multiUser = false;
     pm.OpenDatabase(path, PasswordOption(args), readOnly, repairNeeded, false, multiUser);
-    const std::vector<std::string> problems = TCRVDatabaseChecker(pm).Run();
+    TCRVDatabaseChecker checker(pm);
+    for (const auto& [pageNo, owner] : tables.Owners)
+        checker.AddOwner(pageNo, owner);
+    std::vector<std::string> problems = checker.Run();
     pm.CloseDatabase();
+    if (!tablesError.empty())
+        problems.push_back("the tables could not be read: " + tablesError);
+    problems.insert(problems.end(), tables.Problems.begin(), tables.Problems.end());
     if (problems.empty()) {
         std::printf("OK\n");
         return KExitOk;

@@ -10,6 +10,10 @@ int CmdBlobRead(TArgs&);
 int CmdCreate(TArgs&);
 int CmdInfo(TArgs&);
 int CmdCheck(TArgs&);
+int CmdCreateTable(TArgs&);
+int CmdApply(TArgs&);
+int CmdDump(TArgs&);
+int CmdFind(TArgs&);
 
 namespace {
 
@@ -27,19 +31,37 @@ constexpr TCrvToolCommand KCommands[] = {
      "write IN as a compressed BLOB stream into the container OUT and print its descriptor as one JSON line",
      CmdBlobWrite},
     {"blob-read",
-     "blob-read --algorithm A --mode M --block-size B --blocks N --size S [--offset P] [--count C] [--repair] IN OUT",
+     "blob-read --algorithm A --mode M --block-size B --blocks N --size S [--offset P] [--count C] "
+     "[--repair] IN OUT",
      "read the BLOB value held in the container IN (or C bytes from position P) into OUT; --repair keeps the "
      "blocks of a truncated container that can still be read",
      CmdBlobRead},
     {"create",
-     "create FILE [--password PW] [--cipher NAME] [--page-size N] [--extent-pages N] [--max-connections N] [--force]",
+     "create FILE [--password PW] [--cipher NAME] [--page-size N] [--extent-pages N] [--max-connections N] "
+     "[--force]",
      "create a new, empty database file (an existing file is replaced only with --force)", CmdCreate},
-    {"info", "info FILE [--password PW]", "print the database's header, geometry and table list as one JSON object",
-     CmdInfo},
+    {"info", "info FILE [--password PW]",
+     "print the database's header, geometry and table list as one JSON object", CmdInfo},
     {"check", "check FILE [--password PW]",
-     "read every page and check the page layer; print OK (exit 0) or one line per problem (exit 1)", CmdCheck},
+     "read every page and check the page layer and every table's indexes and rows; print OK (exit 0) or one "
+     "line per problem (exit 1)",
+     CmdCheck},
+    {"create-table", "create-table FILE [--password PW] --schema SCHEMA.json",
+     "create the table (a JSON object) or tables (a JSON array) SCHEMA.json describes; a table of the same "
+     "name "
+     "is replaced",
+     CmdCreateTable},
+    {"apply", "apply FILE [--password PW] OPS.jsonl",
+     "apply one insert, update, delete or empty operation per line; stops at the first failing line (exit 1)",
+     CmdApply},
+    {"dump", "dump FILE [--password PW] TABLE [--index NAME]",
+     "print every row as one JSON object per line, in physical order or the index's order", CmdDump},
+    {"find", "find FILE [--password PW] TABLE --index NAME --key VALUE...",
+     "print the row the key search lands on as one JSON object, or exit 3 when there is none", CmdFind},
 };
 
 } // namespace
 
-std::span<const TCrvToolCommand> CrvToolCommands() { return KCommands; }
+std::span<const TCrvToolCommand> CrvToolCommands() {
+    return KCommands;
+}
