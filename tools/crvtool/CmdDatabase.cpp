@@ -131,7 +131,14 @@ int CmdInfo(TArgs& args) {
     RequireFile(path);
     nlohmann::ordered_json out = FileInfo(path, PasswordOption(args));
     // The table details come through a database component, once the read-only view is closed.
-    const nlohmann::ordered_json details = TableDetails(path, args.Get("password", ""));
+    nlohmann::ordered_json details = nlohmann::ordered_json::array();
+    try {
+        details = TableDetails(path, args.Get("password", ""));
+    } catch (const std::exception& e) {
+        // The file reads at the page layer but the database component cannot open it: the
+        // header and table list are still shown, with the reason.
+        out["tablesError"] = e.what();
+    }
     for (std::size_t i = 0; i < out["tables"].size() && i < details.size(); ++i)
         for (const auto& [key, value] : details[i].items())
             if (key != "name")
