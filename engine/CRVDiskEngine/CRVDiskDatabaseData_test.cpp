@@ -231,6 +231,46 @@ TEST_F(DiskDatabase, WriteBackStoppedAtAnyWriteLeavesRepairNeeded) {
     }
 }
 
+// A later write-back that succeeds must not hide a torn one: once pages of a failed write-back
+// reached the file, the file keeps saying "in progress" until it is repaired. A write-back that
+// failed before any page was written tore nothing, and the next one leaves the file consistent.
+TEST_F(DiskDatabase, SuccessfulWriteBackDoesNotHideATornOne) {
+    Create(Path, Options("pw"));
+    const auto before = ReadBytes(Path);
+    struct TCase {
+        int FailAt; // 2: the first page write fails; 3: the second one, after one page was written
+        std::uint8_t StateAfterNextCommit;
+    };
+    for (const TCase c : {TCase{2, 2}, TCase{3, 1}}) {
+        SCOPED_TRACE(c.FailAt);
+        WriteBytes(Path, before);
+        auto plan = std::make_shared<TCRVFaultPlan>();
+        auto options = Options("pw");
+        options.FileFactory = CRVFaultyFileFactory(plan);
+        {
+            TOpenDb db(Path, options);
+            auto change = [&](std::uint8_t value) {
+                for (TCRVPageNo no : {2, 4}) {
+                    auto page = db.Pm().GetPage(0, no, false, KCRVAnyPageType);
+                    page->GetPageData()[100] = value;
+                    page->SetIsDirty(true);
+                }
+            };
+            change(0xAB);
+            plan->Writes = 0;
+            plan->FailWriteAt = c.FailAt;
+            EXPECT_NE(CodeOf([&] { db.Data.Commit(0, false); }), 0);
+            plan->FailWriteAt = 0;
+            db.Data.Rollback(0);
+            change(0xCD);
+            EXPECT_EQ(CodeOf([&] { db.Data.Commit(0, false); }), 0);
+        }
+        EXPECT_EQ(ReadBytes(Path)[42], c.StateAfterNextCommit);
+        TOpenDb reopened(Path, Options("pw"));
+        EXPECT_EQ(reopened.RepairNeeded, c.StateAfterNextCommit == 1);
+    }
+}
+
 TEST_F(DiskDatabase, ShortWriteIsAnErrorNamingTheFile) {
     Create(Path, Options());
     auto plan = std::make_shared<TCRVFaultPlan>();

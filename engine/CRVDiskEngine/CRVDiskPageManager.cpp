@@ -312,9 +312,16 @@ bool TCRVDiskPageManager::ApplyChanges(TCRVSessionID sessionID) {
     ReadDBHeader();
     FDBHeader.WriteChangesState = KCRVWriteChangesInProgress;
     WriteDBHeader();
-    TCRVPageManager::ApplyChanges(sessionID);
+    FWriteBackWrites = 0;
+    try {
+        TCRVPageManager::ApplyChanges(sessionID);
+    } catch (...) {
+        if (FWriteBackWrites > 0)
+            FWriteBackTorn = true;
+        throw;
+    }
     FDBHeader.State += 1;
-    FDBHeader.WriteChangesState = KCRVWriteChangesConsistent;
+    FDBHeader.WriteChangesState = FWriteBackTorn ? KCRVWriteChangesInProgress : KCRVWriteChangesConsistent;
     WriteDBHeader();
     return true;
 }
@@ -422,9 +429,11 @@ void TCRVDiskPageManager::InternalWritePage(TCRVPage& page) {
         if (!cipher || !cipher->Encrypt(out.data() + KCRVPageHeaderSize, PageDataSize()))
             CRVRaiseText(10469, "Cannot encipher page %d", page.PageNo());
         FDatabaseFile.WriteBuffer(out.data(), PageSize(), offset, 10469);
+        ++FWriteBackWrites;
         return;
     }
     FDatabaseFile.WriteBuffer(page.Buffer(), PageSize(), offset, 10469);
+    ++FWriteBackWrites;
 }
 
 TCRVPageNo TCRVDiskPageManager::InternalAddPage() {
@@ -435,6 +444,7 @@ void TCRVDiskPageManager::InternalRemovePage(TCRVPageNo pageNo) {
     const std::int32_t removed = KCRVPageStateRemoved;
     FDatabaseFile.WriteBuffer(&removed, sizeof removed,
                               PageOffset(pageNo) + offsetof(TCRVDiskPageHeader, State), 20198);
+    ++FWriteBackWrites;
     FDatabaseFreeSpaceManager->FreePage(pageNo);
 }
 

@@ -147,6 +147,11 @@ private:
     mutable std::string FCipherPassword;
     int FLockDBHeaderCount = 0;
     bool FExclusive = false;
+    // Page writes done by the write-back under way; a write-back that fails after one of them has left
+    // the file torn, and every later write-back then keeps WriteChangesState at 1 so the next open
+    // still reports that the file needs repair.
+    std::uint64_t FWriteBackWrites = 0;
+    bool FWriteBackTorn = false;
     std::int64_t FOffsetToDBHeader = 0;
     std::int64_t FOffsetToCryptoHeader = 0;
     std::int64_t FOffsetToLockedBytes = 0;

@@ -74,6 +74,7 @@ TCRVPinnedPage TCRVPageManager::AddPage(TCRVSessionID sessionID, std::uint16_t p
         session.DirtyPages->Delete(no);
     TCRVPage* raw = session.DirtyPages->Insert(std::move(page));
     session.AddedPageNumbers.push_back(no);
+    ++session.PinnedPages;
     AssertInvariants();
     return TCRVPinnedPage(this, raw);
 }
@@ -114,14 +115,18 @@ TCRVPinnedPage TCRVPageManager::GetPage(TCRVSessionID sessionID, TCRVPageNo page
     if (page->FUseCount > 0 && page->FSessionID != sessionID)
         CRVRaise(20090);
     page->FSessionID = sessionID;
-    ++page->FUseCount;
+    if (page->FUseCount++ == 0)
+        ++session.PinnedPages;
     return TCRVPinnedPage(this, page);
 }
 
 void TCRVPageManager::PutPage(TCRVPage* page) noexcept {
     assert(page && page->FUseCount > 0);
-    if (--page->FUseCount == 0)
+    if (--page->FUseCount == 0) {
         page->FReloaded = false;
+        if (TCRVSessionPageInfo* owner = FindSession(page->FSessionID); owner && owner->PinnedPages > 0)
+            --owner->PinnedPages;
+    }
     const bool inShared = page->FParentList == &FSharedPages;
     if (page->FUseCount == 0 && inShared) {
         if (page->FIsDirty) {
@@ -184,36 +189,57 @@ void TCRVPageManager::KeepWrittenPage(std::unique_ptr<TCRVPage> page) {
 }
 
 void TCRVPageManager::WriteDirtyPages(TCRVSessionPageInfo& session) {
-    while (!session.DirtyPages->Empty()) {
-        TCRVPage* page = session.DirtyPages->ItemAt(0);
-        if (!page->FIsDirty)
-            CRVRaise(20085);
-        if (page->FUseCount > 0)
-            CRVRaise(20086);
-        InternalWritePage(*page);
-        page->FIsDirty = false;
-        KeepWrittenPage(session.DirtyPages->Delete(page->FPageNo));
+    // Written in page-number order; a failure leaves the pages not yet written in the dirty list.
+    TCRVSortedPageList& dirty = *session.DirtyPages;
+    std::size_t written = 0;
+    try {
+        for (; written < dirty.ItemCount(); ++written) {
+            TCRVPage* page = dirty.ItemAt(written);
+            if (!page->FIsDirty)
+                CRVRaise(20085);
+            if (page->FUseCount > 0)
+                CRVRaise(20086);
+            InternalWritePage(*page);
+            page->FIsDirty = false;
+        }
+    } catch (...) {
+        while (written > 0)
+            KeepWrittenPage(dirty.Delete(dirty.ItemAt(--written)->FPageNo));
+        throw;
     }
+    for (auto& page : dirty.TakeAll())
+        KeepWrittenPage(std::move(page));
 }
 
 bool TCRVPageManager::ApplyChanges(TCRVSessionID sessionID) {
     TCRVSessionPageInfo* session = FindSession(sessionID);
     if (!session || !SessionHasChanges(sessionID))
         return false;
-    for (std::size_t i = 0; i < FSharedPages.ItemCount(); ++i) {
-        const TCRVPage* p = FSharedPages.ItemAt(i);
-        if (p->FUseCount > 0 && p->FSessionID == sessionID)
-            CRVRaise(20152);
+    if (session->PinnedPages > 0) {
+        for (std::size_t i = 0; i < FSharedPages.ItemCount(); ++i) {
+            const TCRVPage* p = FSharedPages.ItemAt(i);
+            if (p->FUseCount > 0 && p->FSessionID == sessionID)
+                CRVRaise(20152);
+        }
+        for (std::size_t i = 0; i < session->DirtyPages->ItemCount(); ++i)
+            if (session->DirtyPages->ItemAt(i)->FUseCount > 0)
+                CRVRaise(20086);
     }
-    for (std::size_t i = 0; i < session->DirtyPages->ItemCount(); ++i)
-        if (session->DirtyPages->ItemAt(i)->FUseCount > 0)
-            CRVRaise(20086);
-    while (!session->RemovedPageNumbers.empty()) {
-        const TCRVPageNo no = session->RemovedPageNumbers.front();
-        InternalRemovePage(no);
-        session->RemovedPageNumbers.erase(session->RemovedPageNumbers.begin());
-        DropFromLists(*session, no);
+    // Freed in order; a failure keeps the numbers not yet freed.
+    auto& removed = session->RemovedPageNumbers;
+    std::size_t freed = 0;
+    try {
+        while (freed < removed.size()) {
+            const TCRVPageNo no = removed[freed];
+            InternalRemovePage(no);
+            ++freed;
+            DropFromLists(*session, no);
+        }
+    } catch (...) {
+        removed.erase(removed.begin(), removed.begin() + static_cast<std::ptrdiff_t>(freed));
+        throw;
     }
+    removed.clear();
     session->AddedPageNumbers.clear();
     WriteDirtyPages(*session);
     AssertInvariants();

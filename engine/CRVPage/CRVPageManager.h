@@ -32,6 +32,8 @@ struct TCRVSessionPageInfo {
     std::unique_ptr<TCRVSortedPageList> DirtyPages = std::make_unique<TCRVSortedPageList>();
     std::vector<TCRVPageNo> AddedPageNumbers;
     std::vector<TCRVPageNo> RemovedPageNumbers;
+    // Pages this session holds pinned (in any list), so a write-back need not scan the cache.
+    std::size_t PinnedPages = 0;
 };
 
 class TCRVPageManager {
