@@ -108,6 +108,8 @@ TEST_F(CRVCollationTest, ZeroTerminationAndCompareLength) {
     EXPECT_EQ(FColl.Compare("abcdef", "abcxyz", false, 3), 0);
     EXPECT_EQ(FColl.Compare("abcdef", "abcxyz", false, 4), -1);
     EXPECT_EQ(FColl.Compare("\xC3\xA9tat", "\xC3\xA9tre", false, 2), 0); // characters, not bytes
+    EXPECT_EQ(FColl.Compare("ab\xC3\xA9x", "ab\xC3\xA9y", false, 3), 0); // single- and multi-byte mixed
+    EXPECT_EQ(FColl.Compare("ab\xC3\xA9x", "ab\xC3\xA9y", false, 4), -1);
     EXPECT_EQ(FColl.CompareWide(u"Abc", u"abd", true), -1);
     EXPECT_EQ(FColl.CompareWide(u"\u00C9t\u00E9", u"\u00E9T\u00C9", true), 0);
     EXPECT_EQ(FColl.CompareWide(u"ab\u4E2D", u"ab\u4E2E", false, 2), 0);
