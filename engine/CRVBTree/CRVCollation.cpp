@@ -39,10 +39,6 @@ std::string_view FirstCharacters(std::string_view s, std::ptrdiff_t n) {
         return s;
     std::size_t pos = 0;
     for (std::ptrdiff_t i = 0; i < n && pos < s.size(); ++i) {
-        if (static_cast<std::uint8_t>(s[pos]) < 0x80) { // one byte, no decoding needed
-            ++pos;
-            continue;
-        }
         UChar32 c;
         std::int32_t p = static_cast<std::int32_t>(pos);
         U8_NEXT(reinterpret_cast<const std::uint8_t*>(s.data()), p, static_cast<std::int32_t>(s.size()), c);
