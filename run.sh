@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh
 scripts/build.sh default
-exec build/default/tools/crvtool/crvtool "${@:---help}"
+exec build/default/bin/crvtool "${@:---help}"

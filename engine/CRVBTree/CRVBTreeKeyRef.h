@@ -31,9 +31,6 @@
 #include <string>
 #include <vector>
 
-// A stored row's name: its record page and slot.
-using TCRVRecordID = TCRVPageItemID;
-
 // -1, 0 or 1: by PageNo (signed), then PageItemNo (unsigned).
 int CompareRecordIDs(const TCRVRecordID& a, const TCRVRecordID& b);
 

@@ -90,7 +90,7 @@ TEST_F(PageIndexTest, RandomChangesMatchAMapAndEmptyingFreesEveryPage) {
     for (const auto& [page, value] : model)
         FIndex.DeletePageItem(KSession, 0, 0, page);
     FPages.ApplyChanges(KSession);
-    EXPECT_EQ(FPages.PagesInUse(), 1u);
+    EXPECT_EQ(FPages.LivePageCount(), 1u);
     EXPECT_EQ(FIndex.CheckIntegrity(KSession).PageCount, 1);
     TCRVKeyPath empty;
     EXPECT_FALSE(FIndex.GetFirstPosition(KSession, empty));
@@ -159,11 +159,11 @@ TEST_F(PageIndexTest, EmptyKeepsTheRootAndDropFreesIt) {
         FIndex.AddPageItem(KSession, 1, page);
     FPages.ApplyChanges(KSession);
     const TCRVPageNo root = FIndex.RootPageNo();
-    ASSERT_GT(FPages.PagesInUse(), 3u);
+    ASSERT_GT(FPages.LivePageCount(), 3u);
     FIndex.EmptyIndex(KSession);
     FPages.ApplyChanges(KSession);
     EXPECT_EQ(FIndex.RootPageNo(), root);
-    EXPECT_EQ(FPages.PagesInUse(), 1u);
+    EXPECT_EQ(FPages.LivePageCount(), 1u);
     EXPECT_TRUE(Contents().empty());
     FIndex.AddPageItem(KSession, 1, 5);
     EXPECT_EQ(Contents().size(), 1u);
@@ -171,7 +171,7 @@ TEST_F(PageIndexTest, EmptyKeepsTheRootAndDropFreesIt) {
     FIndex.DropIndex(KSession);
     FPages.ApplyChanges(KSession);
     EXPECT_EQ(FIndex.RootPageNo(), KCRVNoPage);
-    EXPECT_EQ(FPages.PagesInUse(), 0u);
+    EXPECT_EQ(FPages.LivePageCount(), 0u);
 }
 
 TEST_F(PageIndexTest, CancelledChangesLeaveTheStoredIndexAsItWas) {
@@ -179,14 +179,14 @@ TEST_F(PageIndexTest, CancelledChangesLeaveTheStoredIndexAsItWas) {
         FIndex.AddPageItem(KSession, 1, page);
     FPages.ApplyChanges(KSession);
     const auto before = Contents();
-    const std::size_t pagesBefore = FPages.PagesInUse();
+    const std::size_t pagesBefore = FPages.LivePageCount();
     for (TCRVPageNo page = 501; page <= 3000; ++page)
         FIndex.AddPageItem(KSession, 2, page);
     for (TCRVPageNo page = 1; page <= 400; ++page)
         FIndex.DeletePageItem(KSession, 1, -1, page);
     FPages.CancelChanges(KSession);
     EXPECT_EQ(Contents(), before);
-    EXPECT_EQ(FPages.PagesInUse(), pagesBefore);
+    EXPECT_EQ(FPages.LivePageCount(), pagesBefore);
     FIndex.CheckIntegrity(KSession);
 }
 

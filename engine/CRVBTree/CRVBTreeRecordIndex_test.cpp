@@ -301,7 +301,7 @@ TEST(RecordIndexTest, InsertingAndDeletingInShuffledOrderFreesEveryPageButTheRoo
         rows.emplace_back(table.Insert(row), row);
     }
     table.Pages.ApplyChanges(KSession);
-    EXPECT_GT(table.Pages.PagesInUse(), 100u);
+    EXPECT_GT(table.Pages.LivePageCount(), 100u);
     EXPECT_GE(table.Index->CheckIntegrity(KSession).Depth, 3);
 
     std::shuffle(rows.begin(), rows.end(), random);
@@ -311,7 +311,7 @@ TEST(RecordIndexTest, InsertingAndDeletingInShuffledOrderFreesEveryPageButTheRoo
             table.Index->CheckIntegrity(KSession);
     }
     table.Pages.ApplyChanges(KSession);
-    EXPECT_EQ(table.Pages.PagesInUse(), 1u);
+    EXPECT_EQ(table.Pages.LivePageCount(), 1u);
     const TCRVBTreePage root = table.Index->Tree().GetBTreePage(KSession, table.Index->RootPageNo());
     EXPECT_TRUE(root.IsRoot());
     EXPECT_TRUE(root.IsLeaf());
@@ -734,7 +734,7 @@ TEST(RecordIndexTest, EmptyAndDropAndBuildingFromRows) {
     table.Index->EmptyIndex(KSession);
     table.Pages.ApplyChanges(KSession);
     EXPECT_EQ(table.Def.RootPageNo, root);
-    EXPECT_EQ(table.Pages.PagesInUse(), 1u);
+    EXPECT_EQ(table.Pages.LivePageCount(), 1u);
     EXPECT_TRUE(table.Forward().empty());
 
     // A reopened index finds its root through the definition.
@@ -746,7 +746,7 @@ TEST(RecordIndexTest, EmptyAndDropAndBuildingFromRows) {
     table.Index->DropIndex(KSession);
     table.Pages.ApplyChanges(KSession);
     EXPECT_EQ(table.Def.RootPageNo, KCRVNoPage);
-    EXPECT_EQ(table.Pages.PagesInUse(), 0u);
+    EXPECT_EQ(table.Pages.LivePageCount(), 0u);
 }
 
 } // namespace

@@ -1,66 +1,13 @@
-// Test and benchmark helpers for the B-tree code: a page manager that keeps its pages in memory
-// (counting the pages in use, so a test can see every freed page come back) and a row store
-// that serves the full-key fallback.
+// Test and benchmark helpers for the B-tree code: the in-memory page cache and a row store that
+// serves the full-key fallback.
 #pragma once
 
 #include "CRVBTree/CRVBTreeKeyRef.h"
-#include "CRVPage/CRVPageManager.h"
+#include "CRVPage/CRVMemoryPageManager.h"
 
-#include <cstring>
 #include <map>
-#include <set>
 #include <utility>
 #include <vector>
-
-class TCRVMemoryPageManager : public TCRVPageManager {
-public:
-    explicit TCRVMemoryPageManager(std::uint16_t pageSize = 4096) {
-        SetPageGeometry(pageSize);
-        SetCacheCapacity(1u << 30);
-    }
-    ~TCRVMemoryPageManager() override = default;
-
-    // Page numbers handed out and not freed (the pages of pending sessions included).
-    std::size_t PagesInUse() const { return FAllocated.size(); }
-    std::size_t StoredPages() const { return FStore.size(); }
-    bool IsAllocated(TCRVPageNo pageNo) const { return FAllocated.count(pageNo) != 0; }
-
-protected:
-    bool InternalReadPage(TCRVPage& page) override {
-        const auto it = FStore.find(page.PageNo());
-        if (it == FStore.end())
-            return false;
-        std::memcpy(page.Buffer(), it->second.data(), it->second.size());
-        return true;
-    }
-    void InternalWritePage(TCRVPage& page) override {
-        TCRVDiskPageHeader* header = page.GetPageHeader();
-        header->State = CRVNextPageState(header->State);
-        FStore[page.PageNo()].assign(page.Buffer(), page.Buffer() + page.GetPageSize());
-    }
-    TCRVPageNo InternalAddPage() override {
-        TCRVPageNo no;
-        if (!FFree.empty()) {
-            no = *FFree.begin();
-            FFree.erase(FFree.begin());
-        } else {
-            no = FNextPageNo++;
-        }
-        FAllocated.insert(no);
-        return no;
-    }
-    void InternalRemovePage(TCRVPageNo pageNo) override {
-        FStore.erase(pageNo);
-        if (FAllocated.erase(pageNo))
-            FFree.insert(pageNo);
-    }
-
-private:
-    std::map<TCRVPageNo, std::vector<std::uint8_t>> FStore;
-    std::set<TCRVPageNo> FAllocated;
-    std::set<TCRVPageNo> FFree;
-    TCRVPageNo FNextPageNo = 1;
-};
 
 // Rows by record id, for the full-key fallback.
 class TCRVMemoryRecordSource : public TCRVIndexRecordSource {

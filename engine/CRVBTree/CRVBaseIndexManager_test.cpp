@@ -115,7 +115,7 @@ TEST_F(IndexManagerTest, EmptyDropAndReopenWhileTheDefinitionListGrows) {
 
     FManager->EmptyAllIndexes(KSession);
     FPages.ApplyChanges(KSession);
-    EXPECT_EQ(FPages.PagesInUse(), 2u);
+    EXPECT_EQ(FPages.LivePageCount(), 2u);
     EXPECT_EQ(FDefs[0].RootPageNo, nameRoot);
     EXPECT_EQ(FDefs[1].RootPageNo, numRoot);
     EXPECT_TRUE(Order(12).empty());
@@ -131,7 +131,7 @@ TEST_F(IndexManagerTest, EmptyDropAndReopenWhileTheDefinitionListGrows) {
     FPages.ApplyChanges(KSession);
     EXPECT_EQ(FDefs[0].RootPageNo, KCRVNoPage);
     EXPECT_EQ(FManager->FindOpenIndex(11), nullptr);
-    EXPECT_EQ(FPages.PagesInUse(), 1u);
+    EXPECT_EQ(FPages.LivePageCount(), 1u);
     EXPECT_EQ(RaisedCode([&] { FManager->OpenIndex(99); }), 20044);
 }
 

@@ -29,8 +29,6 @@
 #include <string>
 #include <vector>
 
-using TCRVRecordID = TCRVPageItemID;
-
 // A fetch relative to a record id.
 struct TCRVNavigationInfo {
     TCRVGetRecordMode GetRecordMode = grmNext;

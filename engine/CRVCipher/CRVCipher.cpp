@@ -1,5 +1,7 @@
 #include "CRVCipher/CRVCipher.h"
 
+#include "CRVConst/CRVNames.h"
+
 #include <crypto++/blowfish.h>
 #include <crypto++/des.h>
 #include <crypto++/rijndael.h>
@@ -8,7 +10,6 @@
 #include <crypto++/twofish.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -167,14 +168,8 @@ bool Transform(std::uint8_t cryptoAlg, void* buffer, std::size_t length, std::st
 } // namespace
 
 std::optional<TCRVCryptoAlgorithm> CRVCryptoAlgorithmFromName(std::string_view name) {
-    for (int i = 0; i < KCRVCryptoAlgorithmCount; ++i) {
-        const std::string_view n = CryptoAlgorithmNames[static_cast<std::size_t>(i)];
-        if (n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            }))
-            return static_cast<TCRVCryptoAlgorithm>(i);
-    }
+    if (const auto i = CRVFindName(CryptoAlgorithmNames, name))
+        return static_cast<TCRVCryptoAlgorithm>(*i);
     return std::nullopt;
 }
 

@@ -1,12 +1,12 @@
 #include "CRVCompression/CRVCompression.h"
 
 #include "CRVCompression/CRVPPMd.h"
+#include "CRVConst/CRVNames.h"
 
 #include <bzlib.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -246,15 +246,8 @@ void UnlockForPPMCompression() {
 }
 
 std::optional<TCRVCompressionAlgorithm> CRVCompressionAlgorithmFromName(std::string_view name) {
-    for (int i = 0; i < KCRVCompressionAlgorithmCount; ++i) {
-        const std::string_view known = CRVCompressionAlgorithmNames[static_cast<std::size_t>(i)];
-        if (known.size() == name.size() &&
-            std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
-                return std::toupper(static_cast<unsigned char>(a)) ==
-                       std::toupper(static_cast<unsigned char>(b));
-            }))
-            return static_cast<TCRVCompressionAlgorithm>(i);
-    }
+    if (const auto i = CRVFindName(CRVCompressionAlgorithmNames, name))
+        return static_cast<TCRVCompressionAlgorithm>(*i);
     return std::nullopt;
 }
 

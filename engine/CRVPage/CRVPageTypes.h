@@ -57,6 +57,8 @@ struct TCRVPageItemID {
     std::uint16_t PageItemNo;
 };
 static_assert(sizeof(TCRVPageItemID) == 6);
+// A stored row's name: its record page and slot.
+using TCRVRecordID = TCRVPageItemID;
 
 // The header at the start of every page (little-endian on disk, as in memory on this platform).
 // | OFFSET | SIZE | FIELD      |
