@@ -271,6 +271,55 @@ TEST_F(DiskDatabase, SuccessfulWriteBackDoesNotHideATornOne) {
     }
 }
 
+// Pages with consecutive numbers reach the file in one write, the enciphered and the plain ones
+// of a run alike; a run whose write fails counts as not written, so the file is not torn.
+TEST_F(DiskDatabase, ConsecutiveDirtyPagesGoOutInOneWrite) {
+    Create(Path, Options("pw"));
+    const auto before = ReadBytes(Path);
+    struct TCase {
+        std::vector<TCRVPageNo> Pages;
+        int Writes; // the two header writes included
+    };
+    for (const TCase& c : {TCase{{2, 3, 4}, 3}, TCase{{2, 4}, 4}}) {
+        SCOPED_TRACE(c.Pages.size());
+        WriteBytes(Path, before);
+        auto plan = std::make_shared<TCRVFaultPlan>();
+        auto options = Options("pw");
+        options.FileFactory = CRVFaultyFileFactory(plan);
+        {
+            TOpenDb db(Path, options);
+            auto change = [&](std::uint8_t value) {
+                for (TCRVPageNo no : c.Pages) {
+                    auto page = db.Pm().GetPage(0, no, false, KCRVAnyPageType);
+                    page->GetPageData()[100] = static_cast<std::uint8_t>(value + no);
+                    page->SetIsDirty(true);
+                }
+            };
+            change(0x10);
+            plan->Writes = 0;
+            plan->FailWriteAt = 2; // the first page write
+            EXPECT_EQ(CodeOf([&] { db.Data.Commit(0, false); }), 10469);
+            plan->FailWriteAt = 0;
+            db.Data.Rollback(0);
+            change(0x40);
+            plan->Writes = 0;
+            EXPECT_EQ(CodeOf([&] { db.Data.Commit(0, false); }), 0);
+            EXPECT_EQ(plan->Writes, c.Writes);
+        }
+        const auto after = ReadBytes(Path);
+        EXPECT_EQ(after[42], 2); // consistent: the failed run tore nothing
+        if (c.Pages.size() == 3) {
+            EXPECT_EQ(after[PageAt(3) + 40 + 100], 0x43); // the slots page is written plain
+        }
+        TOpenDb reopened(Path, Options("pw"));
+        EXPECT_FALSE(reopened.RepairNeeded);
+        for (TCRVPageNo no : c.Pages) {
+            auto page = reopened.Pm().GetPage(0, no, false, KCRVAnyPageType);
+            EXPECT_EQ(page->GetPageData()[100], 0x40 + no) << no;
+        }
+    }
+}
+
 TEST_F(DiskDatabase, ShortWriteIsAnErrorNamingTheFile) {
     Create(Path, Options());
     auto plan = std::make_shared<TCRVFaultPlan>();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -416,24 +417,48 @@ bool TCRVDiskPageManager::InternalReadPage(TCRVPage& page) {
     return true;
 }
 
-void TCRVDiskPageManager::InternalWritePage(TCRVPage& page) {
+void TCRVDiskPageManager::PreparePageImage(TCRVPage& page, std::uint8_t* image) {
     TCRVDiskPageHeader& header = *page.GetPageHeader();
     header.State = CRVNextPageState(header.State);
-    const std::int64_t offset = PageOffset(page.PageNo());
-    if (Encrypted() && page.EncryptionEnabled() && !IsPlainPage(page.PageNo(), header.PageType)) {
+    const bool encipher =
+        Encrypted() && page.EncryptionEnabled() && !IsPlainPage(page.PageNo(), header.PageType);
+    if (encipher) {
         header.Cipherype = FPassword.CryptoAlgorithm;
         header.CRC32 = CRC32(0, page.GetPageData(), PageDataSize());
-        // The copy is enciphered, so the cached buffer stays plain.
-        std::vector<std::uint8_t> out(page.Buffer(), page.Buffer() + PageSize());
-        const TCRVCipherContext* cipher = PageCipher(header.Cipherype);
-        if (!cipher || !cipher->Encrypt(out.data() + KCRVPageHeaderSize, PageDataSize()))
-            CRVRaiseText(10469, "Cannot encipher page %d", page.PageNo());
-        FDatabaseFile.WriteBuffer(out.data(), PageSize(), offset, 10469);
-        ++FWriteBackWrites;
-        return;
     }
-    FDatabaseFile.WriteBuffer(page.Buffer(), PageSize(), offset, 10469);
-    ++FWriteBackWrites;
+    std::memcpy(image, page.Buffer(), PageSize());
+    // The image is enciphered, so the cached buffer stays plain.
+    if (encipher) {
+        const TCRVCipherContext* cipher = PageCipher(header.Cipherype);
+        if (!cipher || !cipher->Encrypt(image + KCRVPageHeaderSize, PageDataSize()))
+            CRVRaiseText(10469, "Cannot encipher page %d", page.PageNo());
+    }
+}
+
+void TCRVDiskPageManager::InternalWritePage(TCRVPage& page) {
+    std::size_t written = 0;
+    TCRVPage* one = &page;
+    InternalWritePages(std::span<TCRVPage* const>(&one, 1), written);
+}
+
+void TCRVDiskPageManager::InternalWritePages(std::span<TCRVPage* const> pages, std::size_t& written) {
+    // Pages with consecutive numbers go to the file in one write, up to KMaxPagesPerWrite at a time.
+    constexpr std::size_t KMaxPagesPerWrite = 32;
+    const std::size_t pageSize = PageSize();
+    std::size_t i = 0;
+    while (i < pages.size()) {
+        std::size_t run = 1;
+        while (i + run < pages.size() && run < KMaxPagesPerWrite &&
+               pages[i + run]->PageNo() == pages[i + run - 1]->PageNo() + 1)
+            ++run;
+        FWriteImage.resize(run * pageSize);
+        for (std::size_t k = 0; k < run; ++k)
+            PreparePageImage(*pages[i + k], FWriteImage.data() + k * pageSize);
+        FDatabaseFile.WriteBuffer(FWriteImage.data(), run * pageSize, PageOffset(pages[i]->PageNo()), 10469);
+        FWriteBackWrites += run;
+        written += run;
+        i += run;
+    }
 }
 
 TCRVPageNo TCRVDiskPageManager::InternalAddPage() {

@@ -25,7 +25,9 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
+#include <vector>
 
 class TCRVDatabaseFreeSpaceManager;
 
@@ -116,6 +118,7 @@ public:
 protected:
     bool InternalReadPage(TCRVPage& page) override;
     void InternalWritePage(TCRVPage& page) override;
+    void InternalWritePages(std::span<TCRVPage* const> pages, std::size_t& written) override;
     TCRVPageNo InternalAddPage() override;
     void InternalRemovePage(TCRVPageNo pageNo) override;
     void CheckPageNo(TCRVPageNo pageNo) override;
@@ -129,6 +132,9 @@ private:
     bool DetectReadOnly(const std::string& fileName);
     void EncipherControlBlock();
     void LockDBHeaderOrRaise(int errorCode);
+    // Advances the page's State and puts the bytes to write into `image` (PageSize bytes): the
+    // data area enciphered when the page is, the cached buffer left plain.
+    void PreparePageImage(TCRVPage& page, std::uint8_t* image);
     // The page cipher for `alg` and the current password; nullptr for an unknown algorithm
     // (whose pages stay as they are) or when the cipher cannot be set up.
     const TCRVCipherContext* PageCipher(std::uint8_t alg) const;
@@ -151,6 +157,8 @@ private:
     // the file torn, and every later write-back then keeps WriteChangesState at 1 so the next open
     // still reports that the file needs repair.
     std::uint64_t FWriteBackWrites = 0;
+    // The bytes of the pages of one write (reused, so a write-back allocates nothing).
+    std::vector<std::uint8_t> FWriteImage;
     bool FWriteBackTorn = false;
     std::int64_t FOffsetToDBHeader = 0;
     std::int64_t FOffsetToCryptoHeader = 0;

@@ -61,6 +61,9 @@ private:
     TCRVSessionID FSessionID = KCRVInvalidSessionID;
     bool FReloaded = false;
     bool FEncryptionEnabled = true;
+    // Neighbours in the use order of the list that holds the page (older, newer).
+    TCRVPage* FLRUPrev = nullptr;
+    TCRVPage* FLRUNext = nullptr;
 };
 
 // A pin on one page: released (PutPage) when the guard goes out of scope or on Release().

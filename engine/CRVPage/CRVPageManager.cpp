@@ -188,27 +188,41 @@ void TCRVPageManager::KeepWrittenPage(std::unique_ptr<TCRVPage> page) {
         FSharedPages.Insert(std::move(page));
 }
 
+void TCRVPageManager::InternalWritePages(std::span<TCRVPage* const> pages, std::size_t& written) {
+    for (TCRVPage* page : pages) {
+        InternalWritePage(*page);
+        ++written;
+    }
+}
+
 void TCRVPageManager::WriteDirtyPages(TCRVSessionPageInfo& session) {
-    // Written in page-number order; a failure leaves the pages not yet written in the dirty list.
+    // Every page is checked before the first is written. They are written in page-number order;
+    // a failure leaves the pages not known to be written in the dirty list.
     TCRVSortedPageList& dirty = *session.DirtyPages;
+    std::vector<TCRVPage*> pages;
+    pages.reserve(dirty.ItemCount());
+    for (std::size_t i = 0; i < dirty.ItemCount(); ++i) {
+        TCRVPage* page = dirty.ItemAt(i);
+        if (!page->FIsDirty)
+            CRVRaise(20085);
+        if (page->FUseCount > 0)
+            CRVRaise(20086);
+        pages.push_back(page);
+    }
     std::size_t written = 0;
     try {
-        for (; written < dirty.ItemCount(); ++written) {
-            TCRVPage* page = dirty.ItemAt(written);
-            if (!page->FIsDirty)
-                CRVRaise(20085);
-            if (page->FUseCount > 0)
-                CRVRaise(20086);
-            InternalWritePage(*page);
-            page->FIsDirty = false;
-        }
+        InternalWritePages(pages, written);
     } catch (...) {
-        while (written > 0)
-            KeepWrittenPage(dirty.Delete(dirty.ItemAt(--written)->FPageNo));
+        for (std::size_t i = written; i-- > 0;) {
+            pages[i]->FIsDirty = false;
+            KeepWrittenPage(dirty.Delete(pages[i]->FPageNo));
+        }
         throw;
     }
-    for (auto& page : dirty.TakeAll())
+    for (auto& page : dirty.TakeAll()) {
+        page->FIsDirty = false;
         KeepWrittenPage(std::move(page));
+    }
 }
 
 bool TCRVPageManager::ApplyChanges(TCRVSessionID sessionID) {

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <span>
 #include <vector>
 
 struct TCRVSessionPageInfo {
@@ -88,6 +89,10 @@ protected:
     virtual bool InternalReadPage(TCRVPage& page) = 0;
     // Writes the page (advancing its State).
     virtual void InternalWritePage(TCRVPage& page) = 0;
+    // Writes the pages, in ascending page-number order, advancing their State; `written` counts
+    // the pages, from the front, that reached the database (it is what is known when a write
+    // fails). By default one InternalWritePage each; a file can write neighbours together.
+    virtual void InternalWritePages(std::span<TCRVPage* const> pages, std::size_t& written);
     // A page number for a new page.
     virtual TCRVPageNo InternalAddPage() = 0;
     // Marks the page removed on disk and frees its number.

@@ -4,6 +4,11 @@
 
 #include <algorithm>
 
+TCRVSortedPageList::~TCRVSortedPageList() {
+    for (const auto& e : FValueItems)
+        delete e.Page;
+}
+
 std::size_t TCRVSortedPageList::LowerBound(TCRVPageNo pageNo) const {
     // The last hit is tried first: callers often ask for the same page again.
     if (FLRULastFound < FKeyItems.size() && FKeyItems[FLRULastFound] == pageNo)
@@ -17,27 +22,50 @@ TCRVPage* TCRVSortedPageList::Find(TCRVPageNo pageNo) const {
     if (i == FKeyItems.size() || FKeyItems[i] != pageNo)
         return nullptr;
     FLRULastFound = i;
-    return FValueItems[i].Page.get();
+    return FValueItems[i].Page;
 }
 
 void TCRVSortedPageList::Reserve() {
-    if (FKeyItems.size() < FKeyItems.capacity())
+    if (FKeyItems.size() < FKeyItems.capacity() && FValueItems.size() < FValueItems.capacity())
         return;
-    FKeyItems.reserve(FKeyItems.capacity() + FAllocBy);
+    FKeyItems.reserve(FKeyItems.size() + FAllocBy);
     FValueItems.reserve(FKeyItems.capacity());
     FAllocBy = std::min(FAllocBy * 2, MaxAllocBy);
+}
+
+void TCRVSortedPageList::LinkNewest(TCRVPage* page) noexcept {
+    page->FLRUPrev = FNewest;
+    page->FLRUNext = nullptr;
+    if (FNewest)
+        FNewest->FLRUNext = page;
+    else
+        FOldest = page;
+    FNewest = page;
+}
+
+void TCRVSortedPageList::Unlink(TCRVPage* page) noexcept {
+    if (page->FLRUPrev)
+        page->FLRUPrev->FLRUNext = page->FLRUNext;
+    else
+        FOldest = page->FLRUNext;
+    if (page->FLRUNext)
+        page->FLRUNext->FLRUPrev = page->FLRUPrev;
+    else
+        FNewest = page->FLRUPrev;
+    page->FLRUPrev = page->FLRUNext = nullptr;
 }
 
 TCRVPage* TCRVSortedPageList::Insert(std::unique_ptr<TCRVPage> page) {
     Reserve();
     const TCRVPageNo no = page->PageNo();
     const std::size_t i = LowerBound(no);
-    page->FParentList = this;
-    TCRVPage* raw = page.get();
+    // Both arrays have room (Reserve), so neither insert can throw and the page is never lost.
+    TCRVPage* raw = page.release();
+    raw->FParentList = this;
     FKeyItems.insert(FKeyItems.begin() + static_cast<std::ptrdiff_t>(i), no);
     FValueItems.insert(FValueItems.begin() + static_cast<std::ptrdiff_t>(i),
-                       TCRVPageElement{std::move(page), ++FLRUCount});
-    FByStamp.emplace_hint(FByStamp.end(), FLRUCount, no);
+                       TCRVPageElement{raw, ++FLRUCount});
+    LinkNewest(raw);
     FLRULastFound = i;
     return raw;
 }
@@ -48,8 +76,8 @@ std::unique_ptr<TCRVPage> TCRVSortedPageList::Delete(TCRVPageNo pageNo) {
     const std::size_t i = LowerBound(pageNo);
     if (i == FKeyItems.size() || FKeyItems[i] != pageNo)
         CRVRaise(20166, pageNo, static_cast<std::int64_t>(FKeyItems.size()));
-    std::unique_ptr<TCRVPage> page = std::move(FValueItems[i].Page);
-    FByStamp.erase({FValueItems[i].LRUCount, pageNo});
+    std::unique_ptr<TCRVPage> page(FValueItems[i].Page);
+    Unlink(page.get());
     FKeyItems.erase(FKeyItems.begin() + static_cast<std::ptrdiff_t>(i));
     FValueItems.erase(FValueItems.begin() + static_cast<std::ptrdiff_t>(i));
     FLRULastFound = 0;
@@ -62,20 +90,16 @@ void TCRVSortedPageList::UpdateLRU(TCRVPageNo pageNo) {
     if (i == FKeyItems.size() || FKeyItems[i] != pageNo)
         CRVRaise(20167);
     FLRULastFound = i;
-    // The page's entry moves to the end of the stamp order: its node is reused, and the new
-    // stamp, the largest, is inserted at the end without a search (no allocation per page use).
-    auto node = FByStamp.extract({FValueItems[i].LRUCount, pageNo});
+    TCRVPage* page = FValueItems[i].Page;
     FValueItems[i].LRUCount = ++FLRUCount;
-    if (node.empty()) {
-        FByStamp.emplace_hint(FByStamp.end(), FLRUCount, pageNo);
-        return;
+    if (page != FNewest) {
+        Unlink(page);
+        LinkNewest(page);
     }
-    node.value().first = FLRUCount;
-    FByStamp.insert(FByStamp.end(), std::move(node));
 }
 
 std::size_t TCRVSortedPageList::OldestIndex() const {
-    return LowerBound(FByStamp.begin()->second);
+    return LowerBound(FOldest->PageNo());
 }
 
 std::vector<std::unique_ptr<TCRVPage>> TCRVSortedPageList::TakeAll() {
@@ -83,11 +107,12 @@ std::vector<std::unique_ptr<TCRVPage>> TCRVSortedPageList::TakeAll() {
     pages.reserve(FValueItems.size());
     for (auto& e : FValueItems) {
         e.Page->FParentList = nullptr;
-        pages.push_back(std::move(e.Page));
+        e.Page->FLRUPrev = e.Page->FLRUNext = nullptr;
+        pages.emplace_back(e.Page);
     }
     FKeyItems.clear();
     FValueItems.clear();
-    FByStamp.clear();
+    FOldest = FNewest = nullptr;
     FLRULastFound = 0;
     return pages;
 }
