@@ -38,6 +38,17 @@ public:
             throw std::logic_error("cipher built without its decryption schedule");
         FDecryption->AdvancedProcessBlocks(in, nullptr, out, count * TCipher::BLOCKSIZE, 0);
     }
+    void EncryptChained(std::uint8_t* buf, std::size_t count, std::uint8_t* feedback) const override {
+        constexpr std::size_t B = TCipher::BLOCKSIZE;
+        for (std::size_t blk = 0; blk < count; ++blk) {
+            std::uint8_t* block = buf + blk * B;
+            // E(block xor feedback) in place, in one call into the cipher.
+            FEncryption.AdvancedProcessBlocks(block, feedback, block, B,
+                                              CryptoPP::BlockTransformation::BT_XorInput);
+            for (std::size_t i = 0; i < B; ++i)
+                feedback[i] ^= block[i];
+        }
+    }
 
 private:
     typename TCipher::Encryption FEncryption;
@@ -103,6 +114,44 @@ constexpr TCipherTraits KTraits[KCRVCryptoAlgorithmCount] = {
     {false, 16}, // Square
 };
 
+// Plain text of a deciphered batch: block i = D(Ci) xor F, then F ^= Ci (B known at compile time
+// for the common block sizes, so the loops become word operations).
+template <std::size_t B>
+void FoldDeciphered(std::uint8_t* cipherText, const std::uint8_t* plain, std::size_t count,
+                    std::uint8_t* feedback) {
+    for (std::size_t blk = 0; blk < count; ++blk) {
+        std::uint8_t* block = cipherText + blk * B;
+        const std::uint8_t* p = plain + blk * B;
+        for (std::size_t i = 0; i < B; ++i) {
+            const std::uint8_t c = block[i];
+            block[i] = p[i] ^ feedback[i];
+            feedback[i] ^= c;
+        }
+    }
+}
+
+void FoldDeciphered(std::size_t b, std::uint8_t* cipherText, const std::uint8_t* plain, std::size_t count,
+                    std::uint8_t* feedback) {
+    switch (b) {
+    case 8:
+        return FoldDeciphered<8>(cipherText, plain, count, feedback);
+    case 16:
+        return FoldDeciphered<16>(cipherText, plain, count, feedback);
+    case 24:
+        return FoldDeciphered<24>(cipherText, plain, count, feedback);
+    default:
+        for (std::size_t blk = 0; blk < count; ++blk) {
+            std::uint8_t* block = cipherText + blk * b;
+            const std::uint8_t* p = plain + blk * b;
+            for (std::size_t i = 0; i < b; ++i) {
+                const std::uint8_t c = block[i];
+                block[i] = p[i] ^ feedback[i];
+                feedback[i] ^= c;
+            }
+        }
+    }
+}
+
 // In-place chaining over the whole buffer; see the header for the mode.
 //
 // Deciphering has no serial dependency: F before block i is IV xor C0 xor ... xor C(i-1), all
@@ -115,14 +164,7 @@ void RunChain(const TCRVBlockCipher& cipher, std::uint8_t* buf, std::size_t leng
     std::memset(feedback, 0xFF, b);
     const std::size_t fullBlocks = length / b;
     if (encrypt) {
-        for (std::size_t blk = 0; blk < fullBlocks; ++blk) {
-            std::uint8_t* block = buf + blk * b;
-            for (std::size_t i = 0; i < b; ++i)
-                work[i] = block[i] ^ feedback[i];
-            cipher.EncryptBlock(work, block);
-            for (std::size_t i = 0; i < b; ++i)
-                feedback[i] ^= block[i];
-        }
+        cipher.EncryptChained(buf, fullBlocks, feedback);
     } else {
         constexpr std::size_t KBatchBytes = 1024;
         std::uint8_t plain[KBatchBytes];
@@ -131,15 +173,7 @@ void RunChain(const TCRVBlockCipher& cipher, std::uint8_t* buf, std::size_t leng
             const std::size_t count = std::min(batchBlocks, fullBlocks - first);
             std::uint8_t* cipherText = buf + first * b;
             cipher.DecryptBlocks(cipherText, plain, count);
-            for (std::size_t blk = 0; blk < count; ++blk) {
-                std::uint8_t* block = cipherText + blk * b;
-                const std::uint8_t* p = plain + blk * b;
-                for (std::size_t i = 0; i < b; ++i) {
-                    const std::uint8_t c = block[i];
-                    block[i] = p[i] ^ feedback[i];
-                    feedback[i] ^= c;
-                }
-            }
+            FoldDeciphered(b, cipherText, plain, count, feedback);
         }
     }
     const std::size_t pos = fullBlocks * b;

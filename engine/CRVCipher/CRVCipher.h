@@ -74,6 +74,21 @@ public:
         for (std::size_t i = 0; i < count; ++i)
             DecryptBlock(in + i * BlockSize(), out + i * BlockSize());
     }
+    // The serial half of the chaining mode: each of `count` blocks, in place, becomes
+    // E(block xor feedback), and feedback takes the xor of the enciphered block. Ciphers whose
+    // block size is known at compile time override it with a tighter loop.
+    virtual void EncryptChained(std::uint8_t* buf, std::size_t count, std::uint8_t* feedback) const {
+        const std::size_t b = BlockSize();
+        std::uint8_t work[32];
+        for (std::size_t blk = 0; blk < count; ++blk) {
+            std::uint8_t* block = buf + blk * b;
+            for (std::size_t i = 0; i < b; ++i)
+                work[i] = block[i] ^ feedback[i];
+            EncryptBlock(work, block);
+            for (std::size_t i = 0; i < b; ++i)
+                feedback[i] ^= block[i];
+        }
+    }
 };
 
 // A cipher keyed with `key` exactly as given (no hashing). Throws on a bad key or algorithm.

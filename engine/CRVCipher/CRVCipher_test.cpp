@@ -115,27 +115,37 @@ TEST(CRVCipher, KeysComeFromRipemdOfThePassword) {
 
 // The chaining mode stated block by block with the raw cipher: IV of 0xFF, C = E(P ^ F), F ^= C,
 // and a final partial block XORed with E(F).
+// The chaining mode block by block through the bare cipher, for every cipher (their block sizes
+// are 8, 16 and 24 bytes): C(i) = E(P(i) xor F), F ^= C(i), F starting all ones; the tail is
+// P xor E(F).
 TEST(CRVCipher, ChainingModeWithFinalPartialBlock) {
     const std::string password = "tessora";
-    const TBytes plain = Pattern(16 * 2 + 5);
-    const auto cipher = CRVCreateBlockCipher(craRijndael_128, CRVDeriveKey(craRijndael_128, password));
-    TBytes expected(plain.size());
-    std::uint8_t f[16], t[16];
-    std::memset(f, 0xFF, 16);
-    for (int blk = 0; blk < 2; ++blk) {
-        for (int i = 0; i < 16; ++i)
-            t[i] = plain[16 * blk + i] ^ f[i];
-        cipher->EncryptBlock(t, &expected[16 * blk]);
-        for (int i = 0; i < 16; ++i)
-            f[i] ^= expected[16 * blk + i];
-    }
-    cipher->EncryptBlock(f, t);
-    for (int i = 0; i < 5; ++i)
-        expected[32 + i] = plain[32 + i] ^ t[i];
+    for (int alg = 0; alg < KCRVCryptoAlgorithmCount; ++alg) {
+        SCOPED_TRACE(CryptoAlgorithmNames[static_cast<std::size_t>(alg)]);
+        const auto a = static_cast<TCRVCryptoAlgorithm>(alg);
+        const auto cipher = CRVCreateBlockCipher(a, CRVDeriveKey(a, password));
+        const std::size_t b = cipher->BlockSize();
+        const TBytes plain = Pattern(b * 3 + 5);
+        TBytes expected(plain.size());
+        std::uint8_t f[32], t[32];
+        std::memset(f, 0xFF, b);
+        for (std::size_t blk = 0; blk < 3; ++blk) {
+            for (std::size_t i = 0; i < b; ++i)
+                t[i] = plain[b * blk + i] ^ f[i];
+            cipher->EncryptBlock(t, &expected[b * blk]);
+            for (std::size_t i = 0; i < b; ++i)
+                f[i] ^= expected[b * blk + i];
+        }
+        cipher->EncryptBlock(f, t);
+        for (std::size_t i = 0; i < 5; ++i)
+            expected[3 * b + i] = plain[3 * b + i] ^ t[i];
 
-    TBytes buf = plain;
-    ASSERT_TRUE(CRVInternalEncryptBuffer(craRijndael_128, buf.data(), buf.size(), password));
-    EXPECT_EQ(buf, expected);
+        TBytes buf = plain;
+        ASSERT_TRUE(CRVInternalEncryptBuffer(a, buf.data(), buf.size(), password));
+        EXPECT_EQ(buf, expected);
+        ASSERT_TRUE(CRVInternalDecryptBuffer(a, buf.data(), buf.size(), password));
+        EXPECT_EQ(buf, plain);
+    }
 }
 
 TEST(CRVCipher, RoundTripEveryCipherAndLength) {
