@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build ccache pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    libcrypto++-dev libssl-dev zlib1g-dev libbz2-dev libicu-dev
+    libcrypto++-dev libssl-dev zlib1g-dev libbz2-dev libdeflate-dev libicu-dev
     nlohmann-json3-dev
     libsqlite3-dev
 )
