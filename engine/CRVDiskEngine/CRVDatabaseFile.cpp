@@ -3,6 +3,7 @@
 #include "CRVDiskEngine/CRVDiskStructs.h"
 #include "CRVExcept/CRVExcept.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -194,13 +195,17 @@ bool TCRVDatabaseFile::TryReadBuffer(void* buffer, std::size_t count, std::int64
 }
 
 void TCRVDatabaseFile::WriteBuffer(const void* buffer, std::size_t count, std::int64_t position,
-                                   int errorCode) {
+                                   int errorCode, std::size_t* reached) {
     CheckOpened("WriteBuffer");
     std::size_t done = 0;
+    std::size_t most = 0;
     const int err = WithRetry([&] {
         const int e = FHandle->WriteAt(buffer, count, position, done);
+        most = std::max(most, done);
         return e ? e : (done == count ? 0 : -1);
     });
+    if (reached)
+        *reached = most;
     if (err != 0)
         RaiseFileError(TFileOp::Write, err < 0 ? 0 : err, errorCode, position, count, done);
     FPosition = position + static_cast<std::int64_t>(count);

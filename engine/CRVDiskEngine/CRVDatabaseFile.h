@@ -34,7 +34,10 @@ public:
 
     // Raise the caller's `errorCode` with the read / write message on failure or a short transfer.
     void ReadBuffer(void* buffer, std::size_t count, std::int64_t position, int errorCode);
-    void WriteBuffer(const void* buffer, std::size_t count, std::int64_t position, int errorCode);
+    // `reached`, when given, receives the most bytes any attempt transferred, also when the write
+    // fails: a failed write with bytes on disk has changed the file.
+    void WriteBuffer(const void* buffer, std::size_t count, std::int64_t position, int errorCode,
+                     std::size_t* reached = nullptr);
     // False instead of raising.
     bool TryReadBuffer(void* buffer, std::size_t count, std::int64_t position);
 

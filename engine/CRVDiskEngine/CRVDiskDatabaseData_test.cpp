@@ -341,6 +341,43 @@ TEST_F(DiskDatabase, ShortWriteIsAnErrorNamingTheFile) {
     db.Data.Rollback(0);
 }
 
+// Half a page reached the file before its write failed: the file is torn, and a later write-back
+// that succeeds must not mark it consistent.
+TEST_F(DiskDatabase, AWriteThatFailsPartWayLeavesTheFileTorn) {
+    Create(Path, Options("pw"));
+    auto plan = std::make_shared<TCRVFaultPlan>();
+    plan->ShortWrite = true;
+    auto options = Options("pw");
+    options.FileFactory = CRVFaultyFileFactory(plan);
+    {
+        TOpenDb db(Path, options);
+        auto change = [&](TCRVPageNo no) {
+            auto page = db.Pm().GetPage(0, no, false, KCRVAnyPageType);
+            page->GetPageData()[100] = 0xAB;
+            page->SetIsDirty(true);
+        };
+        TCRVPageNo spare;
+        {
+            auto page = db.Pm().AddPage(0, ptTableRecord);
+            spare = page->PageNo();
+        }
+        db.Data.Commit(0, false);
+        change(spare);
+        plan->Writes = 0;
+        plan->FailWriteAt = 2; // the page write: half of it reaches the file
+        EXPECT_EQ(CodeOf([&] { db.Data.Commit(0, false); }), 10469);
+        plan->FailWriteAt = 0;
+        db.Data.Rollback(0);
+        // The page is now half old, half new: its checksum says so.
+        EXPECT_EQ(CodeOf([&] { db.Pm().GetPage(0, spare, false, KCRVAnyPageType); }), 30446);
+        change(4);
+        EXPECT_EQ(CodeOf([&] { db.Data.Commit(0, false); }), 0);
+    }
+    EXPECT_EQ(ReadBytes(Path)[42], 1);
+    TOpenDb reopened(Path, Options("pw"));
+    EXPECT_TRUE(reopened.RepairNeeded);
+}
+
 TEST_F(DiskDatabase, MapPagesAndNoPageAreRefusedByTheCache) {
     Create(Path, Options());
     TOpenDb db(Path, Options());

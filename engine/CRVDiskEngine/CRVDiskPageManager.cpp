@@ -454,7 +454,18 @@ void TCRVDiskPageManager::InternalWritePages(std::span<TCRVPage* const> pages, s
         FWriteImage.resize(run * pageSize);
         for (std::size_t k = 0; k < run; ++k)
             PreparePageImage(*pages[i + k], FWriteImage.data() + k * pageSize);
-        FDatabaseFile.WriteBuffer(FWriteImage.data(), run * pageSize, PageOffset(pages[i]->PageNo()), 10469);
+        std::size_t reached = 0;
+        try {
+            FDatabaseFile.WriteBuffer(FWriteImage.data(), run * pageSize, PageOffset(pages[i]->PageNo()),
+                                      10469, &reached);
+        } catch (...) {
+            // Bytes that reached the file before the failure changed it: the whole pages among them
+            // are written, and any byte at all leaves the write-back torn.
+            written += reached / pageSize;
+            if (reached > 0)
+                ++FWriteBackWrites;
+            throw;
+        }
         FWriteBackWrites += run;
         written += run;
         i += run;
