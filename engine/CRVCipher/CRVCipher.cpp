@@ -115,7 +115,7 @@ constexpr TCipherTraits KTraits[KCRVCryptoAlgorithmCount] = {
 };
 
 // Plain text of a deciphered batch: block i = D(Ci) xor F, then F ^= Ci (B known at compile time
-// for the common block sizes, so the loops become word operations).
+// for the block sizes of the engine's ciphers, so the loops become word operations).
 template <std::size_t B>
 void FoldDeciphered(std::uint8_t* cipherText, const std::uint8_t* plain, std::size_t count,
                     std::uint8_t* feedback) {
@@ -139,16 +139,8 @@ void FoldDeciphered(std::size_t b, std::uint8_t* cipherText, const std::uint8_t*
         return FoldDeciphered<16>(cipherText, plain, count, feedback);
     case 24:
         return FoldDeciphered<24>(cipherText, plain, count, feedback);
-    default:
-        for (std::size_t blk = 0; blk < count; ++blk) {
-            std::uint8_t* block = cipherText + blk * b;
-            const std::uint8_t* p = plain + blk * b;
-            for (std::size_t i = 0; i < b; ++i) {
-                const std::uint8_t c = block[i];
-                block[i] = p[i] ^ feedback[i];
-                feedback[i] ^= c;
-            }
-        }
+    default: // every cipher of the engine has one of the sizes above
+        throw std::logic_error("unexpected cipher block size");
     }
 }
 

@@ -206,8 +206,7 @@ TEST_F(DiskDatabase, WriteBackStoppedAtAnyWriteLeavesRepairNeeded) {
         SCOPED_TRACE(failAt);
         WriteBytes(Path, before);
         auto plan = std::make_shared<TCRVFaultPlan>();
-        auto options = Options("pw");
-        options.FileFactory = CRVFaultyFileFactory(plan);
+        auto options = FaultyOptions(plan, "pw");
         {
             TOpenDb db(Path, options);
             for (int i = 0; i < 2; ++i) {
@@ -245,8 +244,7 @@ TEST_F(DiskDatabase, SuccessfulWriteBackDoesNotHideATornOne) {
         SCOPED_TRACE(c.FailAt);
         WriteBytes(Path, before);
         auto plan = std::make_shared<TCRVFaultPlan>();
-        auto options = Options("pw");
-        options.FileFactory = CRVFaultyFileFactory(plan);
+        auto options = FaultyOptions(plan, "pw");
         {
             TOpenDb db(Path, options);
             auto change = [&](std::uint8_t value) {
@@ -284,8 +282,7 @@ TEST_F(DiskDatabase, ConsecutiveDirtyPagesGoOutInOneWrite) {
         SCOPED_TRACE(c.Pages.size());
         WriteBytes(Path, before);
         auto plan = std::make_shared<TCRVFaultPlan>();
-        auto options = Options("pw");
-        options.FileFactory = CRVFaultyFileFactory(plan);
+        auto options = FaultyOptions(plan, "pw");
         {
             TOpenDb db(Path, options);
             auto change = [&](std::uint8_t value) {
@@ -324,8 +321,7 @@ TEST_F(DiskDatabase, ShortWriteIsAnErrorNamingTheFile) {
     Create(Path, Options());
     auto plan = std::make_shared<TCRVFaultPlan>();
     plan->ShortWrite = true;
-    auto options = Options();
-    options.FileFactory = CRVFaultyFileFactory(plan);
+    auto options = FaultyOptions(plan);
     TOpenDb db(Path, options);
     { auto page = db.Pm().AddPage(0, ptTableRecord); }
     plan->Writes = 0;
@@ -347,8 +343,7 @@ TEST_F(DiskDatabase, AWriteThatFailsPartWayLeavesTheFileTorn) {
     Create(Path, Options("pw"));
     auto plan = std::make_shared<TCRVFaultPlan>();
     plan->ShortWrite = true;
-    auto options = Options("pw");
-    options.FileFactory = CRVFaultyFileFactory(plan);
+    auto options = FaultyOptions(plan, "pw");
     {
         TOpenDb db(Path, options);
         auto change = [&](TCRVPageNo no) {
@@ -585,8 +580,7 @@ namespace {
 TEST_F(DiskDatabase, FailedReadIsRetriedAfterReopeningAnUnusableHandle) {
     Create(Path, Options());
     auto plan = std::make_shared<TCRVFaultPlan>();
-    auto options = Options();
-    options.FileFactory = CRVFaultyFileFactory(plan);
+    auto options = FaultyOptions(plan);
     TOpenDb db(Path, options);
     db.Pm().ClearCache();
     plan->Reads = plan->GetSizes = 0;
@@ -632,8 +626,7 @@ TEST_F(DiskDatabase, MultiUserSessionsTakeOneSlotEachAndShutOutSingleUser) {
 TEST_F(DiskDatabase, LockRefusedByADeviceErrorMarksTheFileAndSucceeds) {
     Create(Path, Options());
     auto plan = std::make_shared<TCRVFaultPlan>();
-    auto options = Options();
-    options.FileFactory = CRVFaultyFileFactory(plan);
+    auto options = FaultyOptions(plan);
     TOpenDb db(Path, options);
     plan->Locks = 0;
     plan->FailLockAt = 1;

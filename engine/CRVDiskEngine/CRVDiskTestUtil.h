@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,14 @@ inline TCRVDatabaseOptions Options(const std::string& password = "") {
     o.Password.Password = password;
     o.LockTryCount = 3;
     o.LockDelayMS = 1;
+    return o;
+}
+
+// Options whose files fail as `plan` says.
+inline TCRVDatabaseOptions FaultyOptions(std::shared_ptr<TCRVFaultPlan> plan,
+                                         const std::string& password = "") {
+    TCRVDatabaseOptions o = Options(password);
+    o.FileFactory = CRVFaultyFileFactory(std::move(plan));
     return o;
 }
 
