@@ -1,6 +1,6 @@
 #include "CRVBTree/CRVBTreePageIndex.h"
 #include "CRVBTree/CRVBTreeTestSupport.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +22,6 @@ public:
         return value + amount <= 40;
     }
 };
-
-int ErrorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
 
 class PageIndexTest : public ::testing::Test {
 protected:
@@ -59,7 +50,7 @@ TEST_F(PageIndexTest, RandomChangesMatchAMapAndEmptyingFreesEveryPage) {
         if (it == model.end() || random() % 3 != 0) {
             const std::uint32_t amount = 1 + random() % 5;
             if (it != model.end() && it->second + amount > 40) {
-                EXPECT_EQ(ErrorCode([&] { FIndex.AddPageItem(KSession, amount, page); }), 20106);
+                EXPECT_EQ(CodeOf([&] { FIndex.AddPageItem(KSession, amount, page); }), 20106);
                 continue;
             }
             FIndex.AddPageItem(KSession, amount, page);
@@ -141,17 +132,17 @@ TEST_F(PageIndexTest, PositionsValuesAndErrors) {
     EXPECT_FALSE(FIndex.GetPosition(KSession, 41, path));
 
     const TCRVKeyPath none;
-    EXPECT_EQ(ErrorCode([&] { FIndex.GetPageNo(KSession, none); }), 20103);
-    EXPECT_EQ(ErrorCode([&] { FIndex.GetPageValue(KSession, none); }), 20107);
-    EXPECT_EQ(ErrorCode([&] { FIndex.SetPageValue(KSession, none, 1); }), 20108);
-    EXPECT_EQ(ErrorCode([&] { FIndex.DeletePageItem(KSession, 1, -1, 41); }), 20111);
-    EXPECT_EQ(ErrorCode([&] { FIndex.AddPageItem(KSession, 24, 42); }), 20106);
+    EXPECT_EQ(CodeOf([&] { FIndex.GetPageNo(KSession, none); }), 20103);
+    EXPECT_EQ(CodeOf([&] { FIndex.GetPageValue(KSession, none); }), 20107);
+    EXPECT_EQ(CodeOf([&] { FIndex.SetPageValue(KSession, none, 1); }), 20108);
+    EXPECT_EQ(CodeOf([&] { FIndex.DeletePageItem(KSession, 1, -1, 41); }), 20111);
+    EXPECT_EQ(CodeOf([&] { FIndex.AddPageItem(KSession, 24, 42); }), 20106);
 
     TRecordPageIndex noRoot(FPages);
     TCRVPageNo found;
-    EXPECT_EQ(ErrorCode([&] { noRoot.FindPageForNewItem(KSession, 1, found); }), 20110);
-    EXPECT_EQ(ErrorCode([&] { noRoot.AddPageItem(KSession, 1, 5); }), 20110);
-    EXPECT_EQ(ErrorCode([&] { noRoot.DeletePageItem(KSession, 1, -1, 5); }), 20118);
+    EXPECT_EQ(CodeOf([&] { noRoot.FindPageForNewItem(KSession, 1, found); }), 20110);
+    EXPECT_EQ(CodeOf([&] { noRoot.AddPageItem(KSession, 1, 5); }), 20110);
+    EXPECT_EQ(CodeOf([&] { noRoot.DeletePageItem(KSession, 1, -1, 5); }), 20118);
 }
 
 TEST_F(PageIndexTest, EmptyKeepsTheRootAndDropFreesIt) {

@@ -1,6 +1,6 @@
 #include "CRVBTree/CRVBTreeRecordIndex.h"
 #include "CRVBTree/CRVBTreeTestSupport.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -18,16 +18,6 @@
 namespace {
 
 constexpr TCRVSessionID KSession = 0;
-
-template <typename F> int RaisedCode(F&& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    ADD_FAILURE() << "no ECRVException raised";
-    return 0;
-}
 
 // A table's rows and one index over them: the rows live in a memory record source, the index
 // pages in a memory page manager.

@@ -1,6 +1,6 @@
 #include "CRVBTree/CRVBTreeTestSupport.h"
 #include "CRVBTree/CRVBaseIndexManager.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +12,6 @@
 namespace {
 
 constexpr TCRVSessionID KSession = 0;
-
-template <typename F> int RaisedCode(F&& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    ADD_FAILURE() << "no ECRVException raised";
-    return 0;
-}
 
 // A table with a unique index on Name and a plain index on Num, driven through the manager.
 class IndexManagerTest : public ::testing::Test {

@@ -1,7 +1,7 @@
 #include "CRVBase/CRVBaseFieldManager.h"
 #include "CRVBase/CRVIndexDef.h"
 #include "CRVCompression/CRVStream.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +12,6 @@ namespace {
 
 using A = TCRVAdvancedFieldType;
 using B = TCRVBaseFieldType;
-
-template <typename F> int RaisedCode(F&& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    ADD_FAILURE() << "no ECRVException raised";
-    return 0;
-}
 
 // A table with one auto-increment field of the given type (field 0) and a text field (field 1).
 TCRVBaseFieldManager AutoincTable(A type = A::aftAutoInc,

@@ -3,7 +3,7 @@
 #include "CRVBase/CRVFieldDef.h"
 #include "CRVBase/CRVIndexDef.h"
 #include "CRVCompression/CRVStream.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -171,12 +171,7 @@ std::vector<std::uint8_t> Saved(const TMetadata& m) {
 int LoadCode(const std::vector<std::uint8_t>& bytes) {
     TCRVMemoryStream stream(bytes);
     TMetadata m;
-    try {
-        m.Load(stream);
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
+    return CodeOf([&] { m.Load(stream); });
 }
 
 TEST(CRVMetadata, WrittenByteForByte) {
@@ -309,12 +304,7 @@ TEST(CRVMetadata, CorruptValuesAreRefusedBeforeAnythingIsAllocated) {
 TEST(CRVMetadata, NamesThatDoNotFitTheirLengthByteAreRefused) {
     const auto refused = [](const TMetadata& m) {
         TCRVMemoryStream stream;
-        try {
-            m.Save(stream);
-        } catch (const ECRVException& e) {
-            return e.NativeErrorCode();
-        }
-        return 0;
+        return CodeOf([&] { m.Save(stream); });
     };
     TMetadata longField;
     longField.Fields.Add(std::string(256, 'f'), A::aftInteger);

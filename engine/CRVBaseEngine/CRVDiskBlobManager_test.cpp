@@ -2,6 +2,7 @@
 
 #include "CRVBaseEngine/CRVBaseEngineTestUtil.h"
 #include "CRVBaseEngine/CRVDiskTableData.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVTypes/CRVRecordLayout.h"
 
 #include <gtest/gtest.h>
@@ -16,15 +17,6 @@ constexpr TCRVSessionID KSession = 0;
 constexpr std::int32_t KTableID = 9;
 constexpr std::int32_t KBlob = 1; // uncompressed BLOB field
 constexpr std::int32_t KMemo = 2; // zlib-compressed memo field
-
-int ErrorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
 
 std::vector<std::uint8_t> Bytes(std::size_t size, unsigned seed) {
     std::vector<std::uint8_t> bytes(size);
@@ -272,7 +264,7 @@ TEST_F(BlobTest, ACompressedValueIsStoredAsItsBlocks) {
 TEST_F(BlobTest, CachesAreCountedAndOnlyListedHandlesCount) {
     std::vector<std::byte> row = NewRow(1);
     Write(row, KBlob, Bytes(10, 1));
-    EXPECT_EQ(ErrorCode([&] { Blobs().CheckCachesReleased(); }), 20150);
+    EXPECT_EQ(CodeOf([&] { Blobs().CheckCachesReleased(); }), 20150);
     // A copy of the record whose handle is not in the list any more has no cache.
     std::vector<std::byte> copy = row;
     Blobs().ClearBlobInRecordBuffer(row, KBlob, false); // modified: kept without force
@@ -285,11 +277,11 @@ TEST_F(BlobTest, CachesAreCountedAndOnlyListedHandlesCount) {
     // Not NULL, but neither a cache nor a stored value.
     std::vector<std::byte> broken = NewRow(2);
     SetNullFlag(false, KBlob, broken);
-    EXPECT_EQ(ErrorCode([&] { FTable->InternalCreateBlobStream(KSession, broken, KBlob, bomRead); }), 20162);
-    EXPECT_EQ(ErrorCode([&] { Blobs().GetDirectBlobInfoFromRecordBuffer(KSession, broken, KBlob); }), 20291);
+    EXPECT_EQ(CodeOf([&] { FTable->InternalCreateBlobStream(KSession, broken, KBlob, bomRead); }), 20162);
+    EXPECT_EQ(CodeOf([&] { Blobs().GetDirectBlobInfoFromRecordBuffer(KSession, broken, KBlob); }), 20291);
     EXPECT_EQ(Blobs().CacheCount(), 0U);
     FDefs[KBlob].BLOBBlockSize = 0;
-    EXPECT_EQ(ErrorCode([&] { FTable->InternalCreateBlobStream(KSession, broken, KBlob, bomWrite); }), 20149);
+    EXPECT_EQ(CodeOf([&] { FTable->InternalCreateBlobStream(KSession, broken, KBlob, bomWrite); }), 20149);
 }
 
 TEST_F(BlobTest, EmptyingTheTableFreesEveryBlobPage) {
@@ -353,9 +345,9 @@ TEST_F(BlobTest, DamagedBlobPagesAreRefusedWithoutLosingPages) {
 
     for (const TCRVRecordID& id : {small, large}) {
         auto row = Fetch(id);
-        EXPECT_EQ(ErrorCode([&] { Read(row, KBlob); }), 20171);
+        EXPECT_EQ(CodeOf([&] { Read(row, KBlob); }), 20171);
         EXPECT_EQ(Blobs().CacheCount(), 0U);
-        EXPECT_EQ(ErrorCode([&] { FTable->DeleteRecord(KSession, id); }), 20171);
+        EXPECT_EQ(CodeOf([&] { FTable->DeleteRecord(KSession, id); }), 20171);
         FPages.CancelChanges(KSession);
     }
     EXPECT_EQ(FPages.LivePageCount(), pages);
@@ -373,7 +365,7 @@ TEST_F(BlobTest, MetadataHoldsTheTwoIndexRoots) {
     EXPECT_EQ(loaded.BlobManager().BlobPageIndexRoot(), Blobs().BlobPageIndexRoot());
     stream.SetSize(6);
     stream.SetPosition(0);
-    EXPECT_EQ(ErrorCode([&] { loaded.LoadMetadata(stream); }), 10361);
+    EXPECT_EQ(CodeOf([&] { loaded.LoadMetadata(stream); }), 10361);
 }
 
 TEST_F(BlobTest, BitmapNumbersOfRowPositions) {

@@ -3,6 +3,7 @@
 #include "CRVBaseEngine/CRVBaseEngineTestUtil.h"
 #include "CRVBaseEngine/CRVRecordPage.h"
 #include "CRVCompression/CRVStream.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVTypes/CRVRecordLayout.h"
 
 #include <gtest/gtest.h>
@@ -16,15 +17,6 @@ namespace {
 
 constexpr TCRVSessionID KSession = 0;
 constexpr std::int32_t KTableID = 7;
-
-int ErrorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
 
 // A table of 100-byte disk records: null bitmap (1), STRING(94) (95), INTEGER (4).
 class RecordManagerTest : public ::testing::Test {
@@ -144,10 +136,9 @@ TEST_F(RecordManagerTest, InitRefusesARecordThatFitsNoPage) {
     wide[0].SetFieldDefDataType(TCRVAdvancedFieldType::aftString, 4053);
     wide.RecalcFieldOffsets();
     TCRVDiskRecordManager tooLarge(FPages, 8, wide, CRVBTreePageIndexFactory());
-    EXPECT_EQ(ErrorCode([&] {
-                  tooLarge.Init(wide.GetMemoryRecordBufferSize(), wide.GetDiskRecordBufferSize(), 1);
-              }),
-              20174);
+    EXPECT_EQ(
+        CodeOf([&] { tooLarge.Init(wide.GetMemoryRecordBufferSize(), wide.GetDiskRecordBufferSize(), 1); }),
+        20174);
 }
 
 TEST_F(RecordManagerTest, ADeletedSlotIsTakenByTheNextRow) {
@@ -221,13 +212,13 @@ TEST_F(RecordManagerTest, RowsComeInPhysicalOrderAndRowNumbersFollowIt) {
         EXPECT_EQ(FManager->SetRecNo(KSession, recNo), id);
     }
     EXPECT_EQ(recNo, FManager->RecordCount());
-    EXPECT_EQ(ErrorCode([&] { FManager->SetRecNo(KSession, recNo + 1); }), 20113);
+    EXPECT_EQ(CodeOf([&] { FManager->SetRecNo(KSession, recNo + 1); }), 20113);
     EXPECT_EQ(FManager->GetApproximateRecNo(), recNo / 2);
 }
 
 TEST_F(RecordManagerTest, FetchingFromTheEndsAndFromNowhere) {
     EXPECT_EQ(Fetch(grmNext, {}, true).GetRecordResult, grrEOF);
-    EXPECT_EQ(ErrorCode([&] { FManager->SetRecNo(KSession, 1); }), 20113);
+    EXPECT_EQ(CodeOf([&] { FManager->SetRecNo(KSession, 1); }), 20113);
 
     const TCRVRecordID a = Add(1);
     Add(2);
@@ -324,7 +315,7 @@ TEST_F(RecordManagerTest, CountersAndMetadataRoundTrip) {
     loaded.LoadMetadata(stream);
     EXPECT_EQ(loaded.RecordPageIndexRoot(), FManager->RecordPageIndexRoot());
     TCRVMemoryStream empty;
-    EXPECT_EQ(ErrorCode([&] { loaded.LoadMetadata(empty); }), 20169);
+    EXPECT_EQ(CodeOf([&] { loaded.LoadMetadata(empty); }), 20169);
 }
 
 TEST_F(RecordManagerTest, ValidationFindsWrongCountersAndRebuildRepairsThem) {
@@ -340,7 +331,7 @@ TEST_F(RecordManagerTest, ValidationFindsWrongCountersAndRebuildRepairsThem) {
     counters[4] = 90; // the count says 90
     offset = 0;
     ASSERT_TRUE(FManager->LoadMostUpdated(counters, offset));
-    EXPECT_EQ(ErrorCode([&] { FManager->ValidateRecordPageIndex(KSession); }), 20292);
+    EXPECT_EQ(CodeOf([&] { FManager->ValidateRecordPageIndex(KSession); }), 20292);
 
     FManager->RebuildRecordPageIndex(KSession, "files", FPages.PageCount(),
                                      [&](TCRVPageNo no) { return FPages.IsPageInUse(no); });

@@ -1,7 +1,7 @@
 #include "CRVCompression/CRVBLOBStream.h"
 
 #include "CRVCipher/CRVChecksum.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -126,15 +126,6 @@ std::vector<TParsedBlock> ParseContainer(std::span<const std::uint8_t> bytes, co
     return blocks;
 }
 
-template <typename F> int ErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
-
 bool Touches(const std::vector<TCountingStream::TRange>& log, std::int64_t from, std::int64_t to) {
     for (const auto& r : log)
         if (r.From < to && r.To > from)
@@ -255,7 +246,7 @@ TEST_F(CRVBLOBStream250k, DamagedBlockFailsOnlyWhenRead) {
         EXPECT_EQ(s.Read(buf.data(), 45200), 45200);
         EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 45200, Value.begin() + 204800));
         s.SetPosition(102400 + 5);
-        const int code = ErrorCode([&] { s.Read(buf.data(), 1); });
+        const int code = CodeOf([&] { s.Read(buf.data(), 1); });
         EXPECT_NE(std::find(c.Codes.begin(), c.Codes.end(), code), c.Codes.end()) << "code " << code;
     }
 }
@@ -279,10 +270,10 @@ TEST_F(CRVBLOBStream250k, TruncatedContainer) {
         SCOPED_TRACE(c.Name);
         TCountingStream cut(Container.Bytes().first(static_cast<std::size_t>(c.CutAt)));
         if (c.OpenCode != 0) {
-            EXPECT_EQ(ErrorCode([&] { TCRVCompressedBLOBStream s(cut, false, false, Desc); }), c.OpenCode);
+            EXPECT_EQ(CodeOf([&] { TCRVCompressedBLOBStream s(cut, false, false, Desc); }), c.OpenCode);
         } else {
             TCRVCompressedBLOBStream s(cut, false, false, Desc);
-            EXPECT_EQ(ErrorCode([&] { ReadAll(s); }), c.ReadCode);
+            EXPECT_EQ(CodeOf([&] { ReadAll(s); }), c.ReadCode);
         }
         TCRVCompressedBLOBStream repaired(cut, false, true, Desc);
         EXPECT_EQ(repaired.NumBlocks(), c.KeptBlocks);
@@ -430,7 +421,7 @@ TEST(CRVBLOBStream, UncompressedValueIsTheContainersBytes) {
     EXPECT_EQ(s.CompressionRate(), 0.0);
 
     d.UncompressedSize = 6000;
-    EXPECT_EQ(ErrorCode([&] { TCRVCompressedBLOBStream t(container, false, false, d); }), 10081);
+    EXPECT_EQ(CodeOf([&] { TCRVCompressedBLOBStream t(container, false, false, d); }), 10081);
     TCRVCompressedBLOBStream repaired(container, false, true, d);
     EXPECT_EQ(ReadAll(repaired), value);
 
@@ -504,7 +495,7 @@ TEST(CRVBLOBStream, ErrorsOfCreationAndCompression) {
          10103},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ErrorCode(c.Run), c.Code) << c.Name;
+        EXPECT_EQ(CodeOf(c.Run), c.Code) << c.Name;
 }
 
 TEST(CRVBLOBStream, ProgressCanStopALongWrite) {

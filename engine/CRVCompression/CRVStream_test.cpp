@@ -1,7 +1,7 @@
 #include "CRVCompression/CRVBLOBStream.h"
 #include "CRVCompression/CRVStream.h"
 
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -12,15 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-template <typename F> int ErrorCode(F&& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
 
 std::vector<std::uint8_t> ReadAll(TCRVStream& s) {
     std::vector<std::uint8_t> v(static_cast<std::size_t>(s.GetSize()));
@@ -114,7 +105,7 @@ TYPED_TEST(CRVStreamContract, ReadWriteSeekAndSize) {
     EXPECT_TRUE(std::equal(all.begin(), all.begin() + 100, data.begin()));
     EXPECT_TRUE(std::all_of(all.begin() + 100, all.end(), [](std::uint8_t b) { return b == 0; }));
 
-    EXPECT_NE(ErrorCode([&] { s->Seek(-1, TCRVSeekOrigin::soBeginning); }), 0);
+    EXPECT_NE(CodeOf([&] { s->Seek(-1, TCRVSeekOrigin::soBeginning); }), 0);
 }
 
 TYPED_TEST(CRVStreamContract, CopyFromCopiesTheRestOrACount) {
@@ -144,11 +135,10 @@ TEST(CRVMemoryStream, GrowsInWholeBlocks) {
 TEST(CRVFileStream, OpenErrorsAndReadOnlyFiles) {
     TTempFolder folder;
     const std::string missing = (folder.Path() / "missing.bin").string();
-    EXPECT_EQ(ErrorCode([&] { TCRVFileStream s(missing, TCRVFileMode::fmOpenRead); }), 30364);
-    EXPECT_EQ(ErrorCode([&] {
-                  TCRVFileStream s((folder.Path() / "no/such/dir").string(), TCRVFileMode::fmCreate);
-              }),
-              30361);
+    EXPECT_EQ(CodeOf([&] { TCRVFileStream s(missing, TCRVFileMode::fmOpenRead); }), 30364);
+    EXPECT_EQ(
+        CodeOf([&] { TCRVFileStream s((folder.Path() / "no/such/dir").string(), TCRVFileMode::fmCreate); }),
+        30361);
     const std::string name = (folder.Path() / "data.bin").string();
     {
         TCRVFileStream s(name, TCRVFileMode::fmCreate);
@@ -220,7 +210,7 @@ TEST(CRVTemporaryStream, NoTemporaryFolderLosesNothing) {
     TCRVTemporaryStream s(false, 100);
     const auto data = Bytes(80);
     s.Write(data.data(), 80);
-    EXPECT_EQ(ErrorCode([&] { s.Write(data.data(), 80); }), 30361);
+    EXPECT_EQ(CodeOf([&] { s.Write(data.data(), 80); }), 30361);
     EXPECT_TRUE(s.InMemory());
     EXPECT_EQ(ReadAll(s), data);
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "CRVDiskEngine/CRVDiskDatabaseData.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -31,15 +31,6 @@ public:
 private:
     std::string FPath;
 };
-
-inline int CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

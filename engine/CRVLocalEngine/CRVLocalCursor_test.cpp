@@ -3,7 +3,7 @@
 #include "CRVLocalEngine/CRVLocalCursor.h"
 
 #include "CRVDiskEngine/CRVDiskDatabaseData.h"
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVLocalEngine/CRVFieldValue.h"
 
 #include <gtest/gtest.h>
@@ -49,17 +49,6 @@ protected:
         CRVSetFieldValue(defs[1], row, value);
         return row;
     }
-    static int EngineCode(const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const ECRVEngineError& e) {
-            return e.ErrorCode();
-        } catch (const ECRVException& e) {
-            return e.NativeErrorCode();
-        }
-        return 0;
-    }
-
     std::string FPath;
     std::unique_ptr<TCRVLocalSession> FSession;
 };
@@ -81,12 +70,12 @@ TEST_F(LocalCursorTest, ChangesOfARowThatAnotherCursorChangedOrDeletedAreRefused
     theirs.UpdateRecord(shown, changed);
 
     auto mineNew = Row(mine, "a", 3);
-    EXPECT_EQ(EngineCode([&] { mine.UpdateRecord(shown, mineNew); }), -4);
-    EXPECT_EQ(EngineCode([&] { mine.DeleteRecord(shown); }), -5);
+    EXPECT_EQ(EngineCodeOf([&] { mine.UpdateRecord(shown, mineNew); }), -4);
+    EXPECT_EQ(EngineCodeOf([&] { mine.DeleteRecord(shown); }), -5);
 
     theirs.DeleteRecord(changed);
-    EXPECT_EQ(EngineCode([&] { mine.UpdateRecord(changed, mineNew); }), -6);
-    EXPECT_EQ(EngineCode([&] { mine.DeleteRecord(changed); }), -7);
+    EXPECT_EQ(EngineCodeOf([&] { mine.UpdateRecord(changed, mineNew); }), -6);
+    EXPECT_EQ(EngineCodeOf([&] { mine.DeleteRecord(changed); }), -7);
     EXPECT_EQ(mine.RecordCount(), 0);
 
     auto again = Row(mine, "b", 1);
@@ -107,26 +96,28 @@ TEST_F(LocalCursorTest, ExclusiveUseAndMissingNames) {
     TCRVLocalCursor shared(*FSession, "t", false, false);
     shared.Open();
     TCRVLocalCursor exclusive(*FSession, "t", false, true);
-    EXPECT_EQ(EngineCode([&] { exclusive.Open(); }), 20242);
+    EXPECT_EQ(EngineCodeOf([&] { exclusive.Open(); }), 20242);
     shared.Close();
     exclusive.Open();
     TCRVLocalCursor later(*FSession, "T", false, false);
-    EXPECT_EQ(EngineCode([&] { later.Open(); }), 20242) << "names ignore case; exclusive use excludes others";
+    EXPECT_EQ(EngineCodeOf([&] { later.Open(); }), 20242)
+        << "names ignore case; exclusive use excludes others";
     exclusive.Close();
     later.Open();
-    EXPECT_EQ(EngineCode([&] { later.SetIndexName("none"); }), 10325);
+    EXPECT_EQ(EngineCodeOf([&] { later.SetIndexName("none"); }), 10325);
     TCRVLocalCursor missing(*FSession, "missing", false, false);
-    EXPECT_EQ(EngineCode([&] { missing.Open(); }), 30396);
+    EXPECT_EQ(EngineCodeOf([&] { missing.Open(); }), 30396);
 }
 
 TEST_F(LocalCursorTest, ATableThatCannotBeCreatedLeavesTheFileAsItWas) {
     const auto size = std::filesystem::file_size(FPath);
     const TCRVFieldDeclaration huge[] = {{.Name = "big", .Type = A::aftString, .Size = 6000}};
-    EXPECT_EQ(EngineCode([&] {
+    EXPECT_EQ(EngineCodeOf([&] {
                   TCRVTableData::CreateTable(Data(), "big", CRVBuildTableDefinition("big", huge, {}));
               }),
               20174);
-    EXPECT_EQ(EngineCode([&] { TCRVTableData::CreateTable(Data(), "none", TCRVTableDefinition{}); }), 20128);
+    EXPECT_EQ(EngineCodeOf([&] { TCRVTableData::CreateTable(Data(), "none", TCRVTableDefinition{}); }),
+              20128);
     EXPECT_EQ(Data().GetTablesList(), std::vector<std::string>{"t"});
     EXPECT_LE(std::filesystem::file_size(FPath), size);
 

@@ -2,7 +2,7 @@
 // and cancel.
 #include "CRVMain/CRVDataSet.h"
 
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVMain/CRVTableTestUtil.h"
 
 namespace {
@@ -26,27 +26,18 @@ protected:
     TCRVTable Table{Database, "blobs"};
 };
 
-int NativeCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
-
 } // namespace
 
 TEST_F(BlobTest, StreamsWriteOnPostAndCancelDropsTheirValue) {
     TCRVField& data = Table.FieldByName("data");
-    EXPECT_EQ(NativeCode([&] { Table.CreateBlobStream(data, TCRVBlobStreamMode::bmWrite); }), 10111);
+    EXPECT_EQ(CodeOf([&] { Table.CreateBlobStream(data, TCRVBlobStreamMode::bmWrite); }), 10111);
 
     const std::string payload(300000, 'q');
     Table.Append();
     Table.FieldByName("id").SetAsInteger(1);
     {
         auto stream = Table.CreateBlobStream(data, TCRVBlobStreamMode::bmWrite);
-        EXPECT_EQ(NativeCode([&] { Table.CreateBlobStream(data, TCRVBlobStreamMode::bmReadWrite); }), 10115);
+        EXPECT_EQ(CodeOf([&] { Table.CreateBlobStream(data, TCRVBlobStreamMode::bmReadWrite); }), 10115);
         stream->Write(payload.data(), static_cast<std::int64_t>(payload.size()));
     }
     Table.FieldByName("text").SetAsString("wide \xC3\xA4\xE2\x82\xAC text");
@@ -69,8 +60,8 @@ TEST_F(BlobTest, StreamsWriteOnPostAndCancelDropsTheirValue) {
     {
         auto stream = Table.CreateBlobStream(Table.FieldByName("data"), TCRVBlobStreamMode::bmRead);
         EXPECT_EQ(ReadAll(*stream), payload) << "the cancelled change is gone";
-        EXPECT_EQ(NativeCode([&] { stream->Write("a", 1); }), 10115);
-        EXPECT_EQ(NativeCode([&] { stream->SetSize(0); }), 10116);
+        EXPECT_EQ(CodeOf([&] { stream->Write("a", 1); }), 10115);
+        EXPECT_EQ(CodeOf([&] { stream->SetSize(0); }), 10116);
     }
     EXPECT_EQ(Table.FieldByName("text").AsString(), "wide \xC3\xA4\xE2\x82\xAC text");
     Table.Next();
@@ -89,9 +80,8 @@ TEST_F(BlobTest, ReadOnlyTableRefusesWriteStreams) {
     Table.Close();
     Table.ReadOnly = true;
     Table.Open();
-    EXPECT_EQ(
-        NativeCode([&] { Table.CreateBlobStream(Table.FieldByName("data"), TCRVBlobStreamMode::bmWrite); }),
-        10107);
-    EXPECT_EQ(NativeCode([&] { Table.Edit(); }), 10032);
-    EXPECT_EQ(NativeCode([&] { Table.Append(); }), 10032);
+    EXPECT_EQ(CodeOf([&] { Table.CreateBlobStream(Table.FieldByName("data"), TCRVBlobStreamMode::bmWrite); }),
+              10107);
+    EXPECT_EQ(CodeOf([&] { Table.Edit(); }), 10032);
+    EXPECT_EQ(CodeOf([&] { Table.Append(); }), 10032);
 }

@@ -2,7 +2,7 @@
 // and two threads on two tables of one database.
 #include "CRVMain/CRVDatabase.h"
 
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVMain/CRVTableTestUtil.h"
 
 #include <filesystem>
@@ -18,15 +18,6 @@ protected:
     EncryptedDatabaseTest() : CRVDatabaseFixture(KPassword) {}
 };
 
-int NativeCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
-
 } // namespace
 
 TEST_F(EncryptedDatabaseTest, WrongPasswordAsksTheHandlerAndRetries) {
@@ -40,7 +31,7 @@ TEST_F(EncryptedDatabaseTest, WrongPasswordAsksTheHandlerAndRetries) {
     TCRVDatabase other;
     other.SetDatabaseFileName(FPath);
     other.Password = "wrong";
-    EXPECT_EQ(NativeCode([&] { other.Open(); }), 30445) << "no handler: cancel";
+    EXPECT_EQ(CodeOf([&] { other.Open(); }), 30445) << "no handler: cancel";
     EXPECT_FALSE(other.Connected());
 
     int asked = 0;
@@ -60,7 +51,7 @@ TEST_F(EncryptedDatabaseTest, WrongPasswordAsksTheHandlerAndRetries) {
     TCRVDatabase third;
     third.SetDatabaseFileName(FPath);
     third.Password = "different";
-    EXPECT_EQ(NativeCode([&] { third.Open(); }), 20298);
+    EXPECT_EQ(CodeOf([&] { third.Open(); }), 20298);
 
     other.Close();
     asked = 0;
@@ -69,7 +60,7 @@ TEST_F(EncryptedDatabaseTest, WrongPasswordAsksTheHandlerAndRetries) {
         ++asked;
         retry = false;
     };
-    EXPECT_EQ(NativeCode([&] { other.Open(); }), 30445) << "cancelled in the handler";
+    EXPECT_EQ(CodeOf([&] { other.Open(); }), 30445) << "cancelled in the handler";
     EXPECT_EQ(asked, 1);
 }
 
@@ -130,7 +121,7 @@ TEST_F(CRVDatabaseFixture, AFileNotClosedCleanlyAsksOnNeedRepair) {
     crashed.Close();
 
     crashed.OnNeedRepair = [](TCRVDatabase&, bool& doRepair) { doRepair = true; };
-    EXPECT_EQ(NativeCode([&] { crashed.Open(); }), 30040) << "repair is not available yet";
+    EXPECT_EQ(CodeOf([&] { crashed.Open(); }), 30040) << "repair is not available yet";
     EXPECT_FALSE(crashed.Connected());
     std::filesystem::remove(FPath + ".crash");
 }

@@ -2,7 +2,7 @@
 // constraints, emptying, creating over an existing table, reopening.
 #include "CRVMain/CRVTable.h"
 
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVMain/CRVTableTestUtil.h"
 #include "CRVTypes/CRVDateTime.h"
 #include "CRVTypes/CRVRecordLayout.h"
@@ -29,17 +29,6 @@ protected:
         return sizes;
     }
 };
-
-int EngineErrorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVEngineError& e) {
-        return e.ErrorCode();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -83,12 +72,12 @@ TEST_F(TableTest, KeyStateAcceptsOnlyIndexFieldsAndCancelRestoresTheKey) {
     CreateFiles(files);
     AddRow(files, "A", 1);
     files.SetKey();
-    EXPECT_EQ(EngineErrorCode([&] { files.FieldByName("size").SetAsLargeInt(1); }), 20019);
+    EXPECT_EQ(EngineCodeOf([&] { files.FieldByName("size").SetAsLargeInt(1); }), 20019);
     files.FieldByName("fnhash").SetAsString("A");
     files.Cancel();
     EXPECT_EQ(files.State(), TCRVDataSetState::dsBrowse);
-    EXPECT_EQ(EngineErrorCode([&] { files.FieldByName("size").SetAsLargeInt(1); }), 10007);
-    EXPECT_EQ(EngineErrorCode([&] { files.Post(); }), 10030);
+    EXPECT_EQ(EngineCodeOf([&] { files.FieldByName("size").SetAsLargeInt(1); }), 10007);
+    EXPECT_EQ(EngineCodeOf([&] { files.Post(); }), 10030);
 }
 
 TEST_F(TableTest, AppendPostWithNothingSetStoresNullsAndTheAutoIncrement) {
@@ -221,7 +210,7 @@ TEST_F(TableTest, NavigationInIndexAndPhysicalOrderAndDelete) {
     files.SetIndexName("");
     EXPECT_EQ(Sizes(files), (std::vector<std::int64_t>{0, 3, 4}));
     EXPECT_EQ(files.RecordCount(), 3);
-    EXPECT_EQ(EngineErrorCode([&] { files.SetIndexName("nosuch"); }), 10325);
+    EXPECT_EQ(EngineCodeOf([&] { files.SetIndexName("nosuch"); }), 10325);
 }
 
 TEST_F(TableTest, CreateTableOverAnExistingNameReplacesIt) {
@@ -276,11 +265,11 @@ TEST_F(TableTest, EmptyTableWhileAnotherComponentHasTheTableOpenFails) {
     CreateFiles(files);
     AddRow(files, "A", 1);
     TCRVTable other(Database, "files");
-    EXPECT_EQ(EngineErrorCode([&] { other.EmptyTable(); }), 20242);
+    EXPECT_EQ(EngineCodeOf([&] { other.EmptyTable(); }), 20242);
     EXPECT_EQ(files.RecordCount(), 1);
     TCRVTable missing(Database, "nosuch");
-    EXPECT_EQ(EngineErrorCode([&] { missing.EmptyTable(); }), 20133);
-    EXPECT_EQ(EngineErrorCode([&] { missing.Open(); }), 30396);
+    EXPECT_EQ(EngineCodeOf([&] { missing.EmptyTable(); }), 20133);
+    EXPECT_EQ(EngineCodeOf([&] { missing.Open(); }), 30396);
 }
 
 TEST_F(TableTest, ConstraintViolationsEndThePostWithMinus8AndWriteNothing) {

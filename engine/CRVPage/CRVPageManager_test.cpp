@@ -1,4 +1,4 @@
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVPage/CRVPageController.h"
 #include "CRVPage/CRVPageManager.h"
 
@@ -47,15 +47,6 @@ protected:
         reinterpret_cast<TCRVDiskPageHeader*>(Disk[pageNo].data())->State = KCRVPageStateRemoved;
     }
 };
-
-int CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    return 0;
-}
 
 // A page of `type` committed by the system session; answers its number.
 TCRVPageNo Committed(TMemoryPageManager& pm, std::uint16_t type, std::uint8_t firstByte = 0) {

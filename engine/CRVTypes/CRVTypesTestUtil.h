@@ -1,25 +1,16 @@
 // Helpers shared by the unit's tests.
 #pragma once
 
-#include "CRVExcept/CRVExcept.h"
+#include "CRVExcept/CRVExceptTestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
-// The native error code `f` raises, or 0 (with a test failure) when it raises none.
-template <typename F> int RaisedCode(F&& f) {
-    try {
-        f();
-    } catch (const ECRVException& e) {
-        return e.NativeErrorCode();
-    }
-    ADD_FAILURE() << "no ECRVException raised";
-    return 0;
-}
-
+// The message of the ECRVException `f` raises, or "" (with a test failure) when it raises none.
 template <typename F> std::string RaisedMessage(F&& f) {
     try {
         f();
