@@ -78,6 +78,19 @@ double RowsPerSecond(std::size_t n, const std::function<void()>& work) {
     return static_cast<double>(n) / took.count();
 }
 
+// Every row looked up once in insertion order, then once in `randomOrder`.
+void TimeLookUps(const std::vector<TFileRow>& rows, const std::vector<std::size_t>& randomOrder,
+                 const std::function<void(const TFileRow&)>& lookUp, TTimings& timings) {
+    timings.LookupInOrder = RowsPerSecond(rows.size(), [&] {
+        for (const auto& row : rows)
+            lookUp(row);
+    });
+    timings.LookupRandom = RowsPerSecond(rows.size(), [&] {
+        for (std::size_t i : randomOrder)
+            lookUp(rows[i]);
+    });
+}
+
 [[noreturn]] void Fail(const std::string& what) {
     throw std::runtime_error(what);
 }
@@ -140,14 +153,7 @@ TTimings RunEngine(const std::vector<TFileRow>& rows, const std::vector<std::siz
         if (!table.GotoKey() || filesize.AsLargeInt() != row.FileSize || filedt.AsDateTime() != row.FileDt)
             Fail("engine: look-up of " + row.FnHash + " did not find its row");
     };
-    timings.LookupInOrder = RowsPerSecond(rows.size(), [&] {
-        for (const auto& row : rows)
-            lookUp(row);
-    });
-    timings.LookupRandom = RowsPerSecond(rows.size(), [&] {
-        for (std::size_t i : randomOrder)
-            lookUp(rows[i]);
-    });
+    TimeLookUps(rows, randomOrder, lookUp, timings);
     table.Close();
     database.Close();
     return timings;
@@ -212,14 +218,7 @@ TTimings RunSqlite(const std::vector<TFileRow>& rows, const std::vector<std::siz
             Fail("sqlite: look-up of " + row.FnHash + " did not find its row");
         sqlite3_reset(select.Stmt);
     };
-    timings.LookupInOrder = RowsPerSecond(rows.size(), [&] {
-        for (const auto& row : rows)
-            lookUp(row);
-    });
-    timings.LookupRandom = RowsPerSecond(rows.size(), [&] {
-        for (std::size_t i : randomOrder)
-            lookUp(rows[i]);
-    });
+    TimeLookUps(rows, randomOrder, lookUp, timings);
     return timings;
 }
 
