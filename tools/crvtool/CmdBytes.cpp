@@ -8,16 +8,6 @@
 
 namespace {
 
-TCRVCryptoAlgorithm CipherOption(const TArgs& args) {
-    const std::string name = args.Get("cipher");
-    if (auto alg = CRVCryptoAlgorithmFromName(name))
-        return *alg;
-    std::string known;
-    for (auto n : CryptoAlgorithmNames)
-        known += (known.empty() ? "" : ", ") + std::string(n);
-    throw EUsage("unknown cipher '" + name + "' (one of " + known + ")");
-}
-
 int RunCipher(TArgs& args, bool encrypt) {
     args.Accept({"cipher", "password"});
     const auto& files = args.Positional(2);

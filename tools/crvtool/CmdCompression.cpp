@@ -24,14 +24,6 @@ std::uint8_t AlgorithmOption(const TArgs& args, bool allowNone) {
                  "ZLIB, BZIP, PPM)");
 }
 
-std::int64_t RangedOption(const TArgs& args, const char* name, std::int64_t low, std::int64_t high) {
-    const std::int64_t v = args.GetInt(name);
-    if (v < low || v > high)
-        throw EUsage("option --" + std::string(name) + " must lie in " + std::to_string(low) + ".." +
-                     std::to_string(high));
-    return v;
-}
-
 std::uint8_t ModeOption(const TArgs& args) {
     return static_cast<std::uint8_t>(RangedOption(args, "mode", 0, 9));
 }

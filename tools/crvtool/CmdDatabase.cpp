@@ -12,28 +12,11 @@
 
 namespace {
 
-std::int64_t IntOption(const TArgs& args, const char* name, std::int64_t fallback, std::int64_t lo,
-                       std::int64_t hi) {
-    const std::int64_t v = args.GetInt(name, fallback);
-    if (v < lo || v > hi)
-        throw EUsage("option --" + std::string(name) + " must lie in " + std::to_string(lo) + ".." +
-                     std::to_string(hi) + ", not " + std::to_string(v));
-    return v;
-}
-
 TCRVPassword PasswordOption(const TArgs& args) {
     TCRVPassword pw;
     pw.Password = args.Get("password", "");
-    if (args.Has("cipher")) {
-        const auto alg = CRVCryptoAlgorithmFromName(args.Get("cipher"));
-        if (!alg) {
-            std::string known;
-            for (auto n : CryptoAlgorithmNames)
-                known += (known.empty() ? "" : ", ") + std::string(n);
-            throw EUsage("unknown cipher '" + args.Get("cipher") + "' (one of " + known + ")");
-        }
-        pw.CryptoAlgorithm = *alg;
-    }
+    if (args.Has("cipher"))
+        pw.CryptoAlgorithm = CipherOption(args);
     return pw;
 }
 
@@ -59,12 +42,6 @@ struct TReadOnlyDatabase {
     bool RepairNeeded = false;
 };
 
-void RequireFile(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
-        throw std::runtime_error("'" + path + "' is no file");
-}
-
 } // namespace
 
 int CmdCreate(TArgs& args) {
@@ -72,9 +49,9 @@ int CmdCreate(TArgs& args) {
     const std::string path = args.Positional(1)[0];
     TCRVDatabaseOptions options;
     options.Password = PasswordOption(args);
-    options.PageSize = static_cast<std::uint16_t>(IntOption(args, "page-size", 4096, 512, 65535));
-    options.PageCountInExtent = static_cast<std::uint16_t>(IntOption(args, "extent-pages", 8, 1, 4096));
-    options.MaxSessionCount = static_cast<std::int32_t>(IntOption(args, "max-connections", 2, 1, 100000));
+    options.PageSize = static_cast<std::uint16_t>(RangedOption(args, "page-size", 512, 65535, 4096));
+    options.PageCountInExtent = static_cast<std::uint16_t>(RangedOption(args, "extent-pages", 1, 4096, 8));
+    options.MaxSessionCount = static_cast<std::int32_t>(RangedOption(args, "max-connections", 1, 100000, 2));
     std::error_code ec;
     if (std::filesystem::exists(path, ec) && !args.Has("force"))
         throw std::runtime_error("'" + path + "' already exists (--force replaces it)");

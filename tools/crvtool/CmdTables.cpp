@@ -185,9 +185,7 @@ std::string DumpLine(const ordered_json& j) {
 // A database component on FILE with the command's password, opened; closed on scope exit.
 struct TOpenDatabase {
     TOpenDatabase(const std::string& path, const std::string& password, bool readOnly) {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec))
-            throw std::runtime_error("'" + path + "' is no file");
+        RequireFile(path);
         Db.DatabaseName = "crvtool";
         Db.SetDatabaseFileName(path);
         Db.Password = password;

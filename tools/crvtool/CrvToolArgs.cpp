@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 TArgs::TArgs(std::vector<std::string> raw) : FRaw(std::move(raw)) {}
@@ -90,6 +91,31 @@ const std::vector<std::string>& TArgs::Positional(std::size_t count) const {
         throw EUsage("expected " + std::to_string(count) + " argument(s), got " +
                      std::to_string(FPositional.size()));
     return FPositional;
+}
+
+TCRVCryptoAlgorithm CipherOption(const TArgs& args) {
+    const std::string name = args.Get("cipher");
+    if (auto alg = CRVCryptoAlgorithmFromName(name))
+        return *alg;
+    std::string known;
+    for (auto n : CryptoAlgorithmNames)
+        known += (known.empty() ? "" : ", ") + std::string(n);
+    throw EUsage("unknown cipher '" + name + "' (one of " + known + ")");
+}
+
+std::int64_t RangedOption(const TArgs& args, const char* name, std::int64_t low, std::int64_t high,
+                          std::optional<std::int64_t> fallback) {
+    const std::int64_t v = fallback ? args.GetInt(name, *fallback) : args.GetInt(name);
+    if (v < low || v > high)
+        throw EUsage("option --" + std::string(name) + " must lie in " + std::to_string(low) + ".." +
+                     std::to_string(high) + ", not " + std::to_string(v));
+    return v;
+}
+
+void RequireFile(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw std::runtime_error("'" + path + "' is no file");
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {

@@ -1,6 +1,8 @@
 // The command table of crvtool and the small argument parser the commands share.
 #pragma once
 
+#include "CRVCipher/CRVCipher.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -55,6 +57,17 @@ struct TCrvToolCommand {
 };
 
 std::span<const TCrvToolCommand> CrvToolCommands();
+
+// Option helpers shared by the commands; a bad value is a usage error.
+// The cipher named by --cipher (required).
+TCRVCryptoAlgorithm CipherOption(const TArgs& args);
+// The integer option `name`, which must lie in low..high; `fallback` when it is absent (without one
+// the option is required).
+std::int64_t RangedOption(const TArgs& args, const char* name, std::int64_t low, std::int64_t high,
+                          std::optional<std::int64_t> fallback = std::nullopt);
+
+// Raises std::runtime_error "'PATH' is no file" unless PATH names a regular file.
+void RequireFile(const std::string& path);
 
 // Whole-file helpers shared by the commands; failures raise std::runtime_error naming the file.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
