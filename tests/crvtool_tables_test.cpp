@@ -175,6 +175,22 @@ TEST_F(CrvToolTables, ApplyStopsAtTheFirstFailingLine) {
     EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const json& j) { return j["fnhash"] == "FFF"; }), 0);
 }
 
+// JSON integers past the 64-bit range are refused, not wrapped; the largest one is stored as it is.
+TEST_F(CrvToolTables, IntegersPastSixtyFourBitsAreRefused) {
+    auto r = Apply(
+        {R"({"op":"insert","table":"files","values":{"fnhash":"BIG","filesize":18446744073709551615}})"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("field 'filesize': 18446744073709551615 is out of the range"), std::string::npos)
+        << r.Err;
+    r = Apply(
+        {R"({"op":"insert","table":"files","values":{"fnhash":"MAX","filesize":9223372036854775807}})"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    const auto rows = Dump();
+    ASSERT_EQ(rows.size(), 4u); // the three rows of the fixture and MAX
+    EXPECT_EQ(rows[3]["fnhash"], "MAX");
+    EXPECT_EQ(rows[3]["filesize"].get<std::int64_t>(), INT64_MAX);
+}
+
 TEST_F(CrvToolTables, BadSchemasAndUsageAreRefused) {
     const struct {
         const char* Schema;

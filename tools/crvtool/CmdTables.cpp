@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -121,6 +122,8 @@ TCRVValue PlainJsonValue(const json& v, const std::string& what) {
         return std::monostate{};
     if (v.is_boolean())
         return v.get<bool>();
+    if (v.is_number_unsigned() && v.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
+        throw std::runtime_error(what + ": " + v.dump() + " is out of the range of a 64-bit integer");
     if (v.is_number_integer())
         return v.get<std::int64_t>();
     if (v.is_number())
