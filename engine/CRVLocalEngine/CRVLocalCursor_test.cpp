@@ -177,4 +177,61 @@ TEST_P(LocalCursorWriteFailureTest, APostThatCannotBeWrittenFailsAndLosesNothing
     EXPECT_EQ(cursor.RecordCount(), 51);
 }
 
+// A post with a changed memo whose write-back fails keeps the memo's value in the row: posting
+// the same row again stores it. Once for an insert and once for an update of the value.
+TEST_P(LocalCursorWriteFailureTest, APostThatFailsKeepsItsBlobValuesForTheNextPost) {
+    FSession.reset();
+    auto plan = std::make_shared<TCRVFaultPlan>();
+    FSession = std::make_unique<TCRVLocalSession>(
+        TCRVLocalSessionOptions{.DatabaseFileName = FPath, .FileFactory = CRVFaultyFileFactory(plan)});
+    FSession->Connect();
+    const TCRVFieldDeclaration fields[] = {{.Name = "key", .Type = A::aftString, .Size = 8},
+                                           {.Name = "memo", .Type = A::aftMemo}};
+    TCRVTableData::CreateTable(Data(), "m", CRVBuildTableDefinition("m", fields, {}));
+    const std::vector<std::uint8_t> warm(100, 0x11), first(200, 0x5A), second(300, 0xC3);
+    {
+        TCRVLocalCursor cursor(*FSession, "m", false, false);
+        cursor.Open();
+        TCRVDiskBlobManager& blobs = cursor.Table().Data().BlobManager();
+        std::vector<std::byte> row(static_cast<std::size_t>(cursor.Table().RecordSize()));
+        // A first row takes the pages, so the failing posts below allocate none and their first
+        // writes are the write-back's.
+        cursor.Table().InitRecord(row, true);
+        blobs.SetDirectBlobInfoFromRecordBuffer(row, 1, warm, 0, static_cast<std::int64_t>(warm.size()));
+        cursor.InsertRecord(row);
+        cursor.Table().InitRecord(row, true);
+        CRVSetFieldValue(cursor.Table().FieldDefs()[0], row, std::string("k"));
+        blobs.SetDirectBlobInfoFromRecordBuffer(row, 1, first, 0, static_cast<std::int64_t>(first.size()));
+        plan->FailWriteAt = plan->Writes + GetParam();
+        EXPECT_THROW(cursor.InsertRecord(row), ECRVException);
+        plan->FailWriteAt = 0;
+        cursor.InsertRecord(row);
+
+        cursor.InternalFirst();
+        ASSERT_EQ(cursor.GetRecord(row, grmNext), grrOK);
+        ASSERT_EQ(cursor.GetRecord(row, grmNext), grrOK); // the row "k"
+        const std::vector<std::byte> editCopy = row;
+        blobs.SetDirectBlobInfoFromRecordBuffer(row, 1, second, 0, static_cast<std::int64_t>(second.size()));
+        plan->FailWriteAt = plan->Writes + GetParam();
+        EXPECT_THROW(cursor.UpdateRecord(editCopy, row), ECRVException);
+        plan->FailWriteAt = 0;
+        cursor.UpdateRecord(editCopy, row);
+        EXPECT_EQ(blobs.CacheCount(), 0u);
+    }
+    FSession.reset();
+    FSession = std::make_unique<TCRVLocalSession>(TCRVLocalSessionOptions{.DatabaseFileName = FPath});
+    FSession->Connect();
+    TCRVLocalCursor cursor(*FSession, "m", false, false);
+    cursor.Open();
+    EXPECT_EQ(cursor.RecordCount(), 2);
+    std::vector<std::byte> row(static_cast<std::size_t>(cursor.Table().RecordSize()));
+    ASSERT_EQ(cursor.GetRecord(row, grmNext), grrOK);
+    ASSERT_EQ(cursor.GetRecord(row, grmNext), grrOK);
+    EXPECT_EQ(std::get<std::string>(CRVGetFieldValue(cursor.Table().FieldDefs()[0], row)), "k");
+    const TCRVDirectBlobInfo value =
+        cursor.Table().Data().BlobManager().GetDirectBlobInfoFromRecordBuffer(FSession->SessionID(), row, 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(value.Data.begin(), value.Data.end()), second);
+    cursor.Table().Data().BlobManager().ClearBlobsInRecordBuffer(row, true);
+}
+
 INSTANTIATE_TEST_SUITE_P(WriteNo, LocalCursorWriteFailureTest, ::testing::Values(1, 2));

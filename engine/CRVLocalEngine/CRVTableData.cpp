@@ -56,6 +56,40 @@ void PrepareConstraints(TCRVDiskDatabaseData& database, const std::string& table
     }
 }
 
+// The changed BLOB values of a row being posted. Storing a value releases its cache, so a post
+// that fails after that would leave the row referring to a value the cancelled changes never
+// stored, and the value itself gone. Restore puts the row back as it was before the post, with
+// every such value in a fresh modified cache, so the caller may post again or cancel.
+class TPendingBlobValues {
+public:
+    TPendingBlobValues(TCRVDiskBlobManager& blobs, const TCRVFieldDefs& fields,
+                       std::span<const std::byte> record)
+        : FBlobs(blobs) {
+        if (!blobs.BlobFieldsPresent())
+            return;
+        for (std::int32_t f = 0; f < fields.Count(); ++f)
+            if (IsBLOBFieldType(fields[f].BaseFieldType))
+                if (const TCRVDiskBLOBCache* cache = blobs.AttachedCache(record, f); cache && cache->Modified)
+                    FValues.push_back({f, *cache});
+        if (!FValues.empty())
+            FRow.assign(record.begin(), record.end());
+    }
+    void Restore(std::span<std::byte> record) {
+        if (FValues.empty())
+            return;
+        std::copy(FRow.begin(), FRow.end(), record.begin());
+        for (const auto& [fieldNo, value] : FValues)
+            if (!FBlobs.AttachedCache(record, fieldNo)) // released when it was stored
+                FBlobs.SetDirectBlobInfoFromRecordBuffer(record, fieldNo, value.BlobData, value.NumBlocks,
+                                                         value.UncompressedSize);
+    }
+
+private:
+    TCRVDiskBlobManager& FBlobs;
+    std::vector<std::pair<std::int32_t, TCRVDiskBLOBCache>> FValues;
+    std::vector<std::byte> FRow;
+};
+
 } // namespace
 
 TCRVTableData::TCRVTableData(TCRVDiskDatabaseData& database, const TCRVTableListEntry& entry)
@@ -336,10 +370,12 @@ TCRVChangeOutcome TCRVTableData::InsertRecord(TCRVAutoincSession& session, TCRVS
         Undo(sessionID);
         return {-8, e.what()};
     }
+    TPendingBlobValues blobs(FData->BlobManager(), FieldDefs(), record);
     try {
         TCRVRecordID id{KCRVNoPage, 0xFFFF};
         if (!FData->InsertRecord(sessionID, record, id)) {
             Undo(sessionID);
+            blobs.Restore(record);
             return {-1, {}};
         }
         FIndexManager->InsertRecord(sessionID, record.data(), id);
@@ -348,6 +384,7 @@ TCRVChangeOutcome TCRVTableData::InsertRecord(TCRVAutoincSession& session, TCRVS
         recordID = id;
     } catch (...) {
         Undo(sessionID);
+        blobs.Restore(record);
         throw;
     }
     return {};
@@ -369,10 +406,12 @@ TCRVChangeOutcome TCRVTableData::UpdateRecord(TCRVSessionID sessionID, std::span
         return {-6, {}};
     if (!FFieldManager.CompareRecordBuffers(stored, editCopy))
         return {-4, {}};
+    TPendingBlobValues blobs(FData->BlobManager(), FieldDefs(), record);
     try {
         FIndexManager->UpdateRecord(sessionID, stored.data(), record.data(), recordID, true);
         if (!FData->UpdateRecord(sessionID, record, recordID)) {
             Undo(sessionID);
+            blobs.Restore(record);
             return {-2, {}};
         }
         FIndexManager->UpdateRecord(sessionID, stored.data(), record.data(), recordID, false);
@@ -380,6 +419,7 @@ TCRVChangeOutcome TCRVTableData::UpdateRecord(TCRVSessionID sessionID, std::span
         Finish(sessionID, inTransaction);
     } catch (...) {
         Undo(sessionID);
+        blobs.Restore(record);
         throw;
     }
     return {};
