@@ -263,6 +263,9 @@ void TCRVDiskDatabaseData::Commit(TCRVSessionID sessionID, bool doFlushBuffers) 
 void TCRVDiskDatabaseData::Rollback(TCRVSessionID sessionID) {
     std::lock_guard lock(FCSect);
     PageManager().CancelChanges(sessionID);
+    // A table added, removed or renamed in the cancelled changes is still in the list in memory.
+    if (FTableList)
+        FTableList->Load(sessionID);
 }
 
 void TCRVDiskDatabaseData::FlushBuffers() {

@@ -88,6 +88,8 @@ public:
     void UnlockTables();
 
     void Commit(TCRVSessionID sessionID, bool doFlushBuffers);
+    // Cancels the session's changes and reloads the table list, so the list in memory is the
+    // one in the file again.
     void Rollback(TCRVSessionID sessionID);
     void FlushBuffers();
     std::int32_t GetNewObjectId();

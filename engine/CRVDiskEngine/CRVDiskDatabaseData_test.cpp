@@ -559,6 +559,11 @@ TEST_F(DiskDatabase, TableListChangesBecomeDurableAtCommit) {
         db.Data.Commit(KCRVSystemSessionID, false);
         db.Data.RemoveTable(KCRVSystemSessionID, "pending");
         db.Data.Rollback(KCRVSystemSessionID); // the file keeps the committed list
+        // ... and so does the open database: a cancelled change leaves no trace in its list.
+        EXPECT_TRUE(db.Data.TableExists("pending"));
+        db.Data.AddTable(KCRVSystemSessionID, 11, "Phantom", 1, 2, 3);
+        db.Data.Rollback(KCRVSystemSessionID);
+        EXPECT_FALSE(db.Data.TableExists("Phantom"));
     }
     TOpenDb db(Path, Options("pw"));
     EXPECT_EQ(db.Data.GetTablesList(), (std::vector<std::string>{"Files", "Keys", "Pending"}));

@@ -175,7 +175,7 @@ void TCRVTableData::CreateTable(TCRVDiskDatabaseData& database, const std::strin
     try {
         BuildStorage(database, tableName, definition, tableID);
     } catch (...) {
-        database.PageManager().CancelChanges(KCRVSystemSessionID);
+        database.Rollback(KCRVSystemSessionID);
         database.UnlockTables();
         throw;
     }
@@ -251,7 +251,7 @@ void TCRVTableData::DeleteTable(TCRVDiskDatabaseData& database, const std::strin
         database.RemoveTable(sid, entry.TableName);
         database.Commit(sid, false);
     } catch (...) {
-        database.PageManager().CancelChanges(sid);
+        database.Rollback(sid);
         database.UnlockTables();
         throw;
     }
