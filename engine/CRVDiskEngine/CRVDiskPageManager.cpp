@@ -114,7 +114,7 @@ void TCRVDiskPageManager::CreateAndOpenDatabase(const std::string& fileName, con
     FDBHeader.Encrypted = password.Password.empty() ? 0 : KCRVEncryptedFlag;
     ValidateGeometry();
     SetPageGeometry(pageSize);
-    FPassword = password;
+    SetPassword(password);
     FDatabaseFile.CreateAndOpenFile(fileName);
     try {
         SetOffsets(0, sizeof(TCRVDBHeader), sizeof(TCRVLockedBytes));
@@ -174,7 +174,7 @@ void TCRVDiskPageManager::OpenDatabase(const std::string& fileName, const TCRVPa
                                        bool& readOnly, bool& repairNeeded, bool exclusive, bool& multiUser) {
     if (FDatabaseFile.IsOpened())
         CRVRaise(10462, fileName);
-    FPassword = password;
+    SetPassword(password);
     bool readOnlyAttr = false;
     if (!readOnly && FDatabaseFile.FileExists(fileName, &readOnlyAttr)) {
         if (readOnlyAttr) {
@@ -313,11 +313,11 @@ bool TCRVDiskPageManager::ApplyChanges(TCRVSessionID sessionID) {
     ReadDBHeader();
     FDBHeader.WriteChangesState = KCRVWriteChangesInProgress;
     WriteDBHeader();
-    FWriteBackWrites = 0;
+    FWriteBackChangedFile = false;
     try {
         TCRVPageManager::ApplyChanges(sessionID);
     } catch (...) {
-        if (FWriteBackWrites > 0)
+        if (FWriteBackChangedFile)
             FWriteBackTorn = true;
         throw;
     }
@@ -374,19 +374,20 @@ bool TCRVDiskPageManager::IsPlainPage(TCRVPageNo pageNo, std::uint16_t pageType)
            pageType == ptTableLocks;
 }
 
+void TCRVDiskPageManager::SetPassword(const TCRVPassword& password) {
+    FPassword = password;
+    FPageCiphers = {};
+    FWriteBackTorn = false;
+}
+
 const TCRVCipherContext* TCRVDiskPageManager::PageCipher(std::uint8_t alg) const {
     if (alg >= KCRVCryptoAlgorithmCount)
         return nullptr;
-    if (FCipherPassword != FPassword.Password) {
-        for (auto& c : FPageCiphers)
-            c.reset();
-        FCipherPassword = FPassword.Password;
-    }
     auto& cipher = FPageCiphers[alg];
     if (!cipher) {
         try {
-            cipher =
-                std::make_unique<TCRVCipherContext>(static_cast<TCRVCryptoAlgorithm>(alg), FCipherPassword);
+            cipher = std::make_unique<TCRVCipherContext>(static_cast<TCRVCryptoAlgorithm>(alg),
+                                                         FPassword.Password);
         } catch (const std::exception&) {
             return nullptr;
         }
@@ -463,10 +464,10 @@ void TCRVDiskPageManager::InternalWritePages(std::span<TCRVPage* const> pages, s
             // are written, and any byte at all leaves the write-back torn.
             written += reached / pageSize;
             if (reached > 0)
-                ++FWriteBackWrites;
+                FWriteBackChangedFile = true;
             throw;
         }
-        FWriteBackWrites += run;
+        FWriteBackChangedFile = true;
         written += run;
         i += run;
     }
@@ -480,7 +481,7 @@ void TCRVDiskPageManager::InternalRemovePage(TCRVPageNo pageNo) {
     const std::int32_t removed = KCRVPageStateRemoved;
     FDatabaseFile.WriteBuffer(&removed, sizeof removed,
                               PageOffset(pageNo) + offsetof(TCRVDiskPageHeader, State), 20198);
-    ++FWriteBackWrites;
+    FWriteBackChangedFile = true;
     FDatabaseFreeSpaceManager->FreePage(pageNo);
 }
 

@@ -132,6 +132,8 @@ private:
     bool DetectReadOnly(const std::string& fileName);
     void EncipherControlBlock();
     void LockDBHeaderOrRaise(int errorCode);
+    // Sets the password of the file being created or opened; the page ciphers follow it.
+    void SetPassword(const TCRVPassword& password);
     // Advances the page's State and puts the bytes to write into `image` (PageSize bytes): the
     // data area enciphered when the page is, the cached buffer left plain.
     void PreparePageImage(TCRVPage& page, std::uint8_t* image);
@@ -146,17 +148,17 @@ private:
     TCRVCryptoHeader FCryptoHeader{};
     TCRVLockedBytes FLockedBytes{};
     TCRVPassword FPassword;
-    // Keyed ciphers for page data, one per algorithm, built on first use for FCipherPassword.
+    // Keyed ciphers for page data, one per algorithm, built on first use for FPassword (and
+    // dropped whenever the password is set).
     // Pages are enciphered exactly as by CRVInternalEncryptBuffer; only the key hash and the
     // schedules are not rebuilt for every page.
     mutable std::array<std::unique_ptr<TCRVCipherContext>, KCRVCryptoAlgorithmCount> FPageCiphers;
-    mutable std::string FCipherPassword;
     int FLockDBHeaderCount = 0;
     bool FExclusive = false;
-    // Page writes done by the write-back under way; a write-back that fails after one of them has left
+    // Whether the write-back under way has changed the file; one that fails after that has left
     // the file torn, and every later write-back then keeps WriteChangesState at 1 so the next open
     // still reports that the file needs repair.
-    std::uint64_t FWriteBackWrites = 0;
+    bool FWriteBackChangedFile = false;
     // The bytes of the pages of one write (reused, so a write-back allocates nothing).
     std::vector<std::uint8_t> FWriteImage;
     bool FWriteBackTorn = false;
