@@ -104,12 +104,3 @@ std::string CRVUpperCaseName(std::string_view name) {
         c = ToUpper(c);
     return out;
 }
-
-bool CRVSameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (ToUpper(a[i]) != ToUpper(b[i]))
-            return false;
-    return true;
-}

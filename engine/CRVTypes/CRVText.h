@@ -2,6 +2,8 @@
 // wide text UTF-16. Invalid input becomes U+FFFD.
 #pragma once
 
+#include "CRVConst/CRVNames.h" // CRVSameName, the case rule of definition names
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -12,5 +14,3 @@ std::string CRVUtf16ToUtf8(std::u16string_view text);
 std::size_t CRVUtf8SequenceLength(unsigned char lead);
 // ASCII upper-casing, the case rule of definition names.
 std::string CRVUpperCaseName(std::string_view name);
-// Case-insensitive equality of two definition names.
-bool CRVSameName(std::string_view a, std::string_view b);
