@@ -65,10 +65,10 @@ void TCRVBTree::Drop(TCRVSessionID sessionID) {
 }
 
 void TCRVBTree::Empty(TCRVSessionID sessionID) {
+    TCRVBTreePage root = GetRoot(sessionID); // 20110 for a tree without a root
     const std::vector<TCRVPageNo> pages = CollectPages(sessionID);
     for (std::size_t i = 1; i < pages.size(); ++i)
         FPageManager.RemovePage(sessionID, pages[i]);
-    TCRVBTreePage root = GetRoot(sessionID);
     std::memset(root.GetPageData(), 0, root.GetPageDataSize());
     root.InitAsRoot(FKeyRef.ShortKeySize);
     root.MarkDirty();
@@ -326,117 +326,93 @@ bool TCRVBTree::FindEntry(TCRVSessionID sessionID, const TCRVBTreeKey& key, TCRV
 
 // --- Navigation ---
 
-bool TCRVBTree::GetFirstPosition(TCRVSessionID sessionID, TCRVKeyPath& keyPath) const {
+bool TCRVBTree::DescendToEdge(TCRVSessionID sessionID, TCRVKeyPath& keyPath, bool last) const {
     keyPath.Clear();
     TCRVBTreePage page = GetRoot(sessionID);
     if (page.EntryCount() == 0)
         return false;
     for (;;) {
-        keyPath.Push(page.GetPageNo(), 0, page.EntryCount());
+        const int entryNo = last ? page.EntryCount() - 1 : 0;
+        keyPath.Push(page.GetPageNo(), entryNo, page.EntryCount());
         if (page.IsLeaf())
             break;
-        const TCRVPageNo child = page.ChildPageNo(0);
+        const TCRVPageNo child = page.ChildPageNo(entryNo);
         page = GetBTreePage(sessionID, child);
     }
     keyPath.PositionType = kppOnKey;
     return true;
 }
 
+bool TCRVBTree::GetFirstPosition(TCRVSessionID sessionID, TCRVKeyPath& keyPath) const {
+    return DescendToEdge(sessionID, keyPath, false);
+}
+
 bool TCRVBTree::GetLastPosition(TCRVSessionID sessionID, TCRVKeyPath& keyPath) const {
-    keyPath.Clear();
-    TCRVBTreePage page = GetRoot(sessionID);
-    if (page.EntryCount() == 0)
-        return false;
-    for (;;) {
-        const int last = page.EntryCount() - 1;
-        keyPath.Push(page.GetPageNo(), last, page.EntryCount());
-        if (page.IsLeaf())
+    return DescendToEdge(sessionID, keyPath, true);
+}
+
+bool TCRVBTree::StepPosition(TCRVSessionID sessionID, TCRVKeyPath& keyPath, bool forward) const {
+    if (keyPath.Empty())
+        CRVRaise(forward ? 20068 : 20069);
+    // The deepest level that can move in that direction; below it, the path follows the
+    // sibling links to the edge of the neighbouring pages.
+    int level = keyPath.Count - 1;
+    for (; level >= 0; --level) {
+        const TCRVBTreePage page = GetBTreePage(sessionID, keyPath[level].PageNo);
+        keyPath[level].EntryCount = page.EntryCount();
+        if (forward ? keyPath[level].EntryNo < page.EntryCount() - 1 : keyPath[level].EntryNo > 0)
             break;
-        const TCRVPageNo child = page.ChildPageNo(last);
-        page = GetBTreePage(sessionID, child);
+    }
+    if (level < 0)
+        return false;
+    keyPath[level].EntryNo += forward ? 1 : -1;
+    for (int deeper = level + 1; deeper < keyPath.Count; ++deeper) {
+        const TCRVBTreePage current = GetBTreePage(sessionID, keyPath[deeper].PageNo);
+        const TCRVPageNo sibling = forward ? current.RightPageNo() : current.LeftPageNo();
+        if (sibling < 0)
+            CRVRaise(20070);
+        const TCRVBTreePage page = GetBTreePage(sessionID, sibling);
+        keyPath[deeper] = TCRVKeyPathItem{sibling, forward ? 0 : page.EntryCount() - 1, page.EntryCount()};
     }
     keyPath.PositionType = kppOnKey;
     return true;
 }
 
 bool TCRVBTree::GetNextPosition(TCRVSessionID sessionID, TCRVKeyPath& keyPath) const {
-    if (keyPath.Empty())
-        CRVRaise(20068);
-    int level = keyPath.Count - 1;
-    for (; level >= 0; --level) {
-        const TCRVBTreePage page = GetBTreePage(sessionID, keyPath[level].PageNo);
-        keyPath[level].EntryCount = page.EntryCount();
-        if (keyPath[level].EntryNo < page.EntryCount() - 1)
-            break;
-    }
-    if (level < 0)
-        return false;
-    ++keyPath[level].EntryNo;
-    for (int deeper = level + 1; deeper < keyPath.Count; ++deeper) {
-        const TCRVPageNo right = GetBTreePage(sessionID, keyPath[deeper].PageNo).RightPageNo();
-        if (right < 0)
-            CRVRaise(20070);
-        const TCRVBTreePage page = GetBTreePage(sessionID, right);
-        keyPath[deeper] = TCRVKeyPathItem{right, 0, page.EntryCount()};
-    }
-    keyPath.PositionType = kppOnKey;
-    return true;
+    return StepPosition(sessionID, keyPath, true);
 }
 
 bool TCRVBTree::GetPriorPosition(TCRVSessionID sessionID, TCRVKeyPath& keyPath) const {
-    if (keyPath.Empty())
-        CRVRaise(20069);
-    int level = keyPath.Count - 1;
-    for (; level >= 0; --level) {
-        const TCRVBTreePage page = GetBTreePage(sessionID, keyPath[level].PageNo);
-        keyPath[level].EntryCount = page.EntryCount();
-        if (keyPath[level].EntryNo > 0)
-            break;
-    }
-    if (level < 0)
-        return false;
-    --keyPath[level].EntryNo;
-    for (int deeper = level + 1; deeper < keyPath.Count; ++deeper) {
-        const TCRVPageNo left = GetBTreePage(sessionID, keyPath[deeper].PageNo).LeftPageNo();
-        if (left < 0)
-            CRVRaise(20070);
-        const TCRVBTreePage page = GetBTreePage(sessionID, left);
-        keyPath[deeper] = TCRVKeyPathItem{left, page.EntryCount() - 1, page.EntryCount()};
-    }
-    keyPath.PositionType = kppOnKey;
-    return true;
+    return StepPosition(sessionID, keyPath, false);
 }
 
-std::vector<std::uint8_t> TCRVBTree::EntryKeyAt(TCRVSessionID sessionID, const TCRVKeyPath& keyPath) const {
-    if (keyPath.Empty())
-        CRVRaise(20068);
-    const TCRVBTreePage page = GetBTreePage(sessionID, keyPath.Leaf().PageNo);
-    const int entryNo = keyPath.Leaf().EntryNo;
-    if (!page.IsLeaf() || entryNo < 0 || entryNo >= page.EntryCount())
-        CRVRaise(20068);
-    return {page.EntryKey(entryNo), page.EntryKey(entryNo) + page.KeyPrefixSize()};
-}
-
-std::vector<std::uint8_t> TCRVBTree::EntryReferenceAt(TCRVSessionID sessionID,
-                                                      const TCRVKeyPath& keyPath) const {
-    if (keyPath.Empty())
-        CRVRaise(20068);
-    const TCRVBTreePage page = GetBTreePage(sessionID, keyPath.Leaf().PageNo);
-    const int entryNo = keyPath.Leaf().EntryNo;
-    if (!page.IsLeaf() || entryNo < 0 || entryNo >= page.EntryCount())
-        CRVRaise(20068);
-    return {page.EntryReference(entryNo), page.EntryReference(entryNo) + page.ReferenceSize()};
-}
-
-void TCRVBTree::SetEntryReferenceAt(TCRVSessionID sessionID, const TCRVKeyPath& keyPath,
-                                    const std::uint8_t* reference) {
+TCRVBTreePage TCRVBTree::LeafAt(TCRVSessionID sessionID, const TCRVKeyPath& keyPath) const {
     if (keyPath.Empty())
         CRVRaise(20068);
     TCRVBTreePage page = GetBTreePage(sessionID, keyPath.Leaf().PageNo);
     const int entryNo = keyPath.Leaf().EntryNo;
     if (!page.IsLeaf() || entryNo < 0 || entryNo >= page.EntryCount())
         CRVRaise(20068);
-    std::memcpy(page.EntryReference(entryNo), reference, page.ReferenceSize());
+    return page;
+}
+
+std::vector<std::uint8_t> TCRVBTree::EntryKeyAt(TCRVSessionID sessionID, const TCRVKeyPath& keyPath) const {
+    const TCRVBTreePage page = LeafAt(sessionID, keyPath);
+    const std::uint8_t* key = page.EntryKey(keyPath.Leaf().EntryNo);
+    return {key, key + page.KeyPrefixSize()};
+}
+
+std::vector<std::uint8_t> TCRVBTree::EntryReferenceAt(TCRVSessionID sessionID,
+                                                      const TCRVKeyPath& keyPath) const {
+    const TCRVBTreePage page = LeafAt(sessionID, keyPath);
+    const std::uint8_t* reference = page.EntryReference(keyPath.Leaf().EntryNo);
+    return {reference, reference + page.ReferenceSize()};
+}
+
+void TCRVBTree::SetEntryReferenceAt(TCRVSessionID sessionID, const TCRVKeyPath& keyPath,
+                                    const std::uint8_t* reference) {
+    TCRVBTreePage page = LeafAt(sessionID, keyPath);
+    std::memcpy(page.EntryReference(keyPath.Leaf().EntryNo), reference, page.ReferenceSize());
     page.MarkDirty();
 }
 

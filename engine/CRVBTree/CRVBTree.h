@@ -130,6 +130,12 @@ public:
 private:
     TCRVBTreePage AddBTreePage(TCRVSessionID sessionID) const;
     TCRVBTreePage GetRoot(TCRVSessionID sessionID) const;
+    // The path to the first (or last) entry; false for an empty tree.
+    bool DescendToEdge(TCRVSessionID sessionID, TCRVKeyPath& keyPath, bool last) const;
+    // The path one entry forward (or back), following the sibling links; false at the end.
+    bool StepPosition(TCRVSessionID sessionID, TCRVKeyPath& keyPath, bool forward) const;
+    // The leaf page the path ends on, pinned; 20068 when the path names no leaf entry.
+    TCRVBTreePage LeafAt(TCRVSessionID sessionID, const TCRVKeyPath& keyPath) const;
     int CompareEntry(TCRVSessionID sessionID, const TCRVBTreePage& page, int entryNo, const TCRVBTreeKey& key,
                      bool withReference) const;
     int CompareWithSubtreeFirst(TCRVSessionID sessionID, TCRVPageNo childPageNo,
@@ -154,6 +160,9 @@ private:
     void SplitRoot(TCRVSessionID sessionID, TCRVBTreePage& root);
     // Deletion.
     void Rebalance(TCRVSessionID sessionID, TCRVKeyPath& keyPath, int level);
+    // Takes the page out of its level: its neighbours are linked to each other and the page is
+    // removed (its pin is released first).
+    void RemoveFromLevel(TCRVSessionID sessionID, TCRVBTreePage& page);
     bool MergeIntoLeft(TCRVSessionID sessionID, TCRVKeyPath& keyPath, int level, TCRVBTreePage& page);
     bool MergeIntoRight(TCRVSessionID sessionID, TCRVKeyPath& keyPath, int level, TCRVBTreePage& page);
     void ShrinkRoot(TCRVSessionID sessionID, TCRVBTreePage& root);

@@ -95,8 +95,7 @@ TCRVBTreeIntegrityInfo TCRVBTree::CheckIntegrity(TCRVSessionID sessionID) const 
     TCRVBTreeIntegrityInfo info;
     std::set<TCRVPageNo> seen{FRootPageNo};
     std::vector<TCRVPageNo> level{FRootPageNo};
-    if (GetRoot(sessionID).KeyPrefixSize() != FKeyRef.ShortKeySize)
-        IntegrityError(20194, FRootPageNo, 0);
+    GetRoot(sessionID); // 20110 without a root; every page fetched is checked for its key size
     for (;;) {
         ++info.Depth;
         info.PageCount += static_cast<std::int64_t>(level.size());
@@ -105,8 +104,8 @@ TCRVBTreeIntegrityInfo TCRVBTree::CheckIntegrity(TCRVSessionID sessionID) const 
         std::vector<TCRVPageNo> next;
         for (const TCRVPageNo pageNo : level) {
             const TCRVBTreePage page = GetBTreePage(sessionID, pageNo);
-            if (page.IsLeaf() != leaves || page.KeyPrefixSize() != FKeyRef.ShortKeySize ||
-                (page.EntryCount() == 0 && pageNo != FRootPageNo) || page.IsRoot() != (pageNo == FRootPageNo))
+            if (page.IsLeaf() != leaves || (page.EntryCount() == 0 && pageNo != FRootPageNo) ||
+                page.IsRoot() != (pageNo == FRootPageNo))
                 IntegrityError(20194, pageNo, 0);
             if (leaves)
                 continue;

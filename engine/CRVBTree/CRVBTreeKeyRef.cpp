@@ -7,21 +7,6 @@
 #include <cstring>
 #include <string_view>
 
-int CompareRecordIDs(const TCRVRecordID& a, const TCRVRecordID& b) {
-    if (a.PageNo != b.PageNo)
-        return a.PageNo < b.PageNo ? -1 : 1;
-    if (a.PageItemNo != b.PageItemNo)
-        return a.PageItemNo < b.PageItemNo ? -1 : 1;
-    return 0;
-}
-
-std::int32_t CRVEffectiveMaxIndexedSize(TCRVAdvancedFieldType fieldType, std::int32_t maxIndexedSize) {
-    using enum TCRVAdvancedFieldType;
-    const bool sized = fieldType == aftChar || fieldType == aftString || fieldType == aftWideChar ||
-                       fieldType == aftWideString || fieldType == aftBytes || fieldType == aftVarBytes;
-    return sized && maxIndexedSize > 0 ? maxIndexedSize : KCRVDefaultMaxIndexedSize;
-}
-
 // --- TCRVBTreeKeyRef ---
 
 int TCRVBTreeKeyRef::CompareReferences(const std::uint8_t* a, const std::uint8_t* b) const {
@@ -29,7 +14,7 @@ int TCRVBTreeKeyRef::CompareReferences(const std::uint8_t* a, const std::uint8_t
         TCRVRecordID x, y;
         std::memcpy(&x, a, sizeof x);
         std::memcpy(&y, b, sizeof y);
-        return CompareRecordIDs(x, y);
+        return CompareRecordID(x, y);
     }
     const int r = std::memcmp(a, b, ReferenceSize);
     return r < 0 ? -1 : (r > 0 ? 1 : 0);

@@ -31,9 +31,6 @@
 #include <string>
 #include <vector>
 
-// -1, 0 or 1: by PageNo (signed), then PageItemNo (unsigned).
-int CompareRecordIDs(const TCRVRecordID& a, const TCRVRecordID& b);
-
 // Where the index reads a stored row when it needs the row's full key. The table layer
 // implements it over its record manager.
 class TCRVIndexRecordSource {
@@ -43,11 +40,6 @@ public:
     virtual bool ReadMemoryRecord(TCRVSessionID sessionID, const TCRVRecordID& recordID,
                                   std::vector<std::byte>& record) = 0;
 };
-
-// The MaxIndexedSize a column really gets: its own when above 0 and the field is a string or
-// bytes field, otherwise 20.
-std::int32_t CRVEffectiveMaxIndexedSize(TCRVAdvancedFieldType fieldType, std::int32_t maxIndexedSize);
-constexpr std::int32_t KCRVDefaultMaxIndexedSize = 20;
 
 struct TCRVKeyPart {
     std::uint16_t OffsetInShortKeyBuffer = 0;

@@ -103,7 +103,7 @@ void TCRVBTree::SplitPage(TCRVSessionID sessionID, TCRVKeyPath& keyPath, int lev
 
     TCRVKeyPathItem& up = keyPath[level - 1];
     TCRVBTreePage parent = GetBTreePage(sessionID, up.PageNo);
-    const int at = parent.EntryCount() > 1 ? up.EntryNo + 1 : parent.EntryCount();
+    const int at = up.EntryNo + 1;
     parent.InsertEntry(at, separator.data(), reinterpret_cast<const std::uint8_t*>(&freshNo));
     up.EntryCount = parent.EntryCount();
     parent.MarkDirty();
@@ -158,6 +158,24 @@ void TCRVBTree::WriteSubtreeFirstKeyToEntry0(TCRVSessionID sessionID, TCRVBTreeP
     node.MarkDirty();
 }
 
+void TCRVBTree::RemoveFromLevel(TCRVSessionID sessionID, TCRVBTreePage& page) {
+    const TCRVPageNo pageNo = page.GetPageNo();
+    const TCRVPageNo leftNo = page.LeftPageNo();
+    const TCRVPageNo rightNo = page.RightPageNo();
+    page.Release();
+    if (leftNo >= 0) {
+        TCRVBTreePage left = GetBTreePage(sessionID, leftNo);
+        left.Header().RightPageNo = rightNo;
+        left.MarkDirty();
+    }
+    if (rightNo >= 0) {
+        TCRVBTreePage right = GetBTreePage(sessionID, rightNo);
+        right.Header().LeftPageNo = leftNo;
+        right.MarkDirty();
+    }
+    FPageManager.RemovePage(sessionID, pageNo);
+}
+
 bool TCRVBTree::MergeIntoLeft(TCRVSessionID sessionID, TCRVKeyPath& keyPath, int level, TCRVBTreePage& page) {
     const TCRVPageNo leftNo = page.LeftPageNo();
     if (leftNo < 0)
@@ -168,18 +186,9 @@ bool TCRVBTree::MergeIntoLeft(TCRVSessionID sessionID, TCRVKeyPath& keyPath, int
     if (!page.IsLeaf())
         WriteSubtreeFirstKeyToEntry0(sessionID, page);
     left.AppendEntries(page, 0, page.EntryCount());
-    const TCRVPageNo rightNo = page.RightPageNo();
-    left.Header().RightPageNo = rightNo;
     left.MarkDirty();
-    if (rightNo >= 0) {
-        TCRVBTreePage right = GetBTreePage(sessionID, rightNo);
-        right.Header().LeftPageNo = leftNo;
-        right.MarkDirty();
-    }
-    const TCRVPageNo pageNo = page.GetPageNo();
     left.Release();
-    page.Release();
-    FPageManager.RemovePage(sessionID, pageNo);
+    RemoveFromLevel(sessionID, page);
 
     TCRVKeyPathItem& up = keyPath[level - 1];
     TCRVBTreePage parent = GetBTreePage(sessionID, up.PageNo);
@@ -214,18 +223,9 @@ bool TCRVBTree::MergeIntoRight(TCRVSessionID sessionID, TCRVKeyPath& keyPath, in
     if (!right.IsLeaf())
         WriteSubtreeFirstKeyToEntry0(sessionID, right);
     right.PrependEntries(page);
-    const TCRVPageNo leftNo = page.LeftPageNo();
-    right.Header().LeftPageNo = leftNo;
     right.MarkDirty();
-    if (leftNo >= 0) {
-        TCRVBTreePage left = GetBTreePage(sessionID, leftNo);
-        left.Header().RightPageNo = rightNo;
-        left.MarkDirty();
-    }
-    const TCRVPageNo pageNo = page.GetPageNo();
     right.Release();
-    page.Release();
-    FPageManager.RemovePage(sessionID, pageNo);
+    RemoveFromLevel(sessionID, page);
 
     TCRVKeyPathItem& up = keyPath[level - 1];
     if (hasFirst) {

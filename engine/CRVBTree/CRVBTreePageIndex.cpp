@@ -32,7 +32,6 @@ void TCRVBTreePageIndex::DropIndex(TCRVSessionID sessionID) {
 }
 
 void TCRVBTreePageIndex::EmptyIndex(TCRVSessionID sessionID) {
-    CheckRoot(20110);
     FTree.Empty(sessionID);
 }
 
@@ -153,6 +152,8 @@ void TCRVBTreePageIndex::DeletePageItem(TCRVSessionID sessionID, std::uint32_t a
         SetPageValue(sessionID, path, result);
         return;
     }
-    FTree.DeleteLeafEntry(sessionID, TCRVBTreeKey{reinterpret_cast<const std::uint8_t*>(&pageNo),
-                                                  reinterpret_cast<const std::uint8_t*>(&value), nullptr});
+    if (!FTree.DeleteLeafEntry(sessionID,
+                               TCRVBTreeKey{reinterpret_cast<const std::uint8_t*>(&pageNo),
+                                            reinterpret_cast<const std::uint8_t*>(&value), nullptr}))
+        CRVRaise(20111);
 }

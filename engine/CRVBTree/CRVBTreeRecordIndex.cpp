@@ -53,8 +53,6 @@ void TCRVBTreeRecordIndex::DropIndex(TCRVSessionID sessionID) {
 }
 
 void TCRVBTreeRecordIndex::EmptyIndex(TCRVSessionID sessionID) {
-    if (FTree.RootPageNo() < 0)
-        CRVRaise(20110);
     FTree.Empty(sessionID);
 }
 
@@ -168,7 +166,7 @@ bool TCRVBTreeRecordIndex::LocateCurrent(TCRVSessionID sessionID, const TCRVInde
                                          TCRVKeyPath& keyPath) const {
     const TCRVIndexPositionCache& cache = cursor.PositionCache;
     if (cache.Valid && cache.IndexID == FIndexDef->ObjectID &&
-        CompareRecordIDs(cache.RecordID, cursor.RecordID) == 0 && cache.ViewState == cursor.ViewState &&
+        CompareRecordID(cache.RecordID, cursor.RecordID) == 0 && cache.ViewState == cursor.ViewState &&
         cache.TableState == FIndexDef->TableState) {
         keyPath = cache.KeyPath;
         return true;

@@ -17,11 +17,21 @@
 
 #include "CRVBase/CRVMetaObjectDef.h"
 #include "CRVBase/CRVMetadataStream.h"
+#include "CRVTypes/CRVFieldTypes.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The size of the short key of a column whose size is not its own.
+constexpr std::int32_t CRVDefaultMaxIndexedSize = 20;
+
+// The MaxIndexedSize a column really gets: its own when above 0 and the field is a sized string or
+// bytes field, otherwise CRVDefaultMaxIndexedSize.
+inline std::int32_t CRVEffectiveMaxIndexedSize(TCRVAdvancedFieldType fieldType, std::int32_t maxIndexedSize) {
+    return IsSizebleFieldType(fieldType) && maxIndexedSize > 0 ? maxIndexedSize : CRVDefaultMaxIndexedSize;
+}
 
 enum class TCRVIndexType : std::uint8_t { itBTree = 0, itAnotherOne = 1 };
 

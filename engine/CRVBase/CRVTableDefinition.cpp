@@ -105,10 +105,9 @@ TCRVTableDefinition CRVBuildTableDefinition(std::string_view tableName,
         index.Primary = d.Primary;
         for (TCRVIndexColumn& column : index.Columns) {
             const TCRVFieldDef* field = table.Fields.GetFieldDefByName(column.FieldName);
-            const bool ownSize =
-                field && NeedsSize(field->AdvancedFieldType) && field->AdvancedFieldType != A::aftGuid;
-            if (!(ownSize && column.MaxIndexedSize > 0))
-                column.MaxIndexedSize = CRVDefaultMaxIndexedSize;
+            column.MaxIndexedSize =
+                field ? CRVEffectiveMaxIndexedSize(field->AdvancedFieldType, column.MaxIndexedSize)
+                      : CRVDefaultMaxIndexedSize;
         }
         AddIndexConstraint(table.Constraints, index);
     }

@@ -48,8 +48,6 @@ struct TCRVTableDefinition {
     TCRVConstraintDefs Constraints;
 };
 
-// The size of the short key of a column whose size is not its own.
-constexpr std::int32_t CRVDefaultMaxIndexedSize = 20;
 constexpr std::int32_t CRVGuidFieldSize = 38;
 
 // Corrects and checks the declarations and builds the definitions:

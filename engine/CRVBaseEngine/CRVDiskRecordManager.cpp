@@ -14,14 +14,6 @@ constexpr std::int32_t KStateMaxValid = 0x7FFFFFFD;
 
 } // namespace
 
-int CompareRecordID(const TCRVRecordID& a, const TCRVRecordID& b) {
-    if (a.PageNo != b.PageNo)
-        return a.PageNo < b.PageNo ? -1 : 1;
-    if (a.PageItemNo != b.PageItemNo)
-        return a.PageItemNo < b.PageItemNo ? -1 : 1;
-    return 0;
-}
-
 TCRVDiskRecordManager::TCRVDiskRecordManager(TCRVPageManager& pageManager, std::int32_t tableID,
                                              const TCRVFieldDefs& fieldDefs,
                                              const TCRVPageIndexFactory& indexFactory)

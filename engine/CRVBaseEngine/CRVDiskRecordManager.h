@@ -41,9 +41,6 @@ struct TCRVNavigationInfo {
     TCRVGetRecordResult GetRecordResult = grrOK;
 };
 
-// -1, 0 or 1: by PageNo, then PageItemNo (the table's physical order).
-int CompareRecordID(const TCRVRecordID& a, const TCRVRecordID& b);
-
 class TCRVDiskRecordManager {
 public:
     // The record page index is made through `indexFactory`; the field definitions give the

@@ -60,6 +60,15 @@ static_assert(sizeof(TCRVPageItemID) == 6);
 // A stored row's name: its record page and slot.
 using TCRVRecordID = TCRVPageItemID;
 
+// -1, 0 or 1: by PageNo (signed), then PageItemNo (unsigned): the table's physical order.
+inline int CompareRecordID(const TCRVRecordID& a, const TCRVRecordID& b) {
+    if (a.PageNo != b.PageNo)
+        return a.PageNo < b.PageNo ? -1 : 1;
+    if (a.PageItemNo != b.PageItemNo)
+        return a.PageItemNo < b.PageItemNo ? -1 : 1;
+    return 0;
+}
+
 // The header at the start of every page (little-endian on disk, as in memory on this platform).
 // | OFFSET | SIZE | FIELD      |
 // | 0      | 4    | Signature  | "CRVP"
