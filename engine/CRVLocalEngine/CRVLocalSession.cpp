@@ -16,8 +16,6 @@ TCRVTableData& TCRVTableDataList::Acquire(TCRVDiskDatabaseData& database, const 
         ++table.CursorCount;
         return table;
     }
-    if (!database.TableExists(tableName))
-        CRVRaise(30396, tableName);
     auto table = std::make_unique<TCRVTableData>(database, database.OpenTable(tableName));
     table->CursorCount = 1;
     table->OpenedExclusive = exclusive;
@@ -30,10 +28,9 @@ void TCRVTableDataList::Release(const std::string& tableName) noexcept {
     auto it = FTables.find(CRVUpperCaseName(tableName));
     if (it == FTables.end())
         return;
+    // An exclusive table has one cursor, so only the last release can end exclusive use.
     if (--it->second->CursorCount <= 0)
         FTables.erase(it);
-    else
-        it->second->OpenedExclusive = false;
 }
 
 TCRVTableData* TCRVTableDataList::Find(const std::string& tableName) {
@@ -66,8 +63,6 @@ void TCRVLocalSession::Connect() {
     bool repairNeeded = false;
     data->ConnectSession(FSession, repairNeeded);
     FSession.RepairNeeded = repairNeeded;
-    if (!data->TableDataList)
-        data->TableDataList = std::make_shared<TCRVTableDataList>();
     FDatabaseData = std::move(data);
 }
 

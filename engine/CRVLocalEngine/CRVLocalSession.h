@@ -27,7 +27,6 @@ public:
     void Release(const std::string& tableName) noexcept;
     // The table object when it is open, else nullptr.
     TCRVTableData* Find(const std::string& tableName);
-    bool Empty() const { return FTables.empty(); }
 
 private:
     std::map<std::string, std::unique_ptr<TCRVTableData>> FTables; // by upper-cased name

@@ -165,7 +165,6 @@ protected:
     virtual std::unique_ptr<TCRVLocalCursor> CreateCursor() = 0;
     virtual void AfterCursorClosed() {}
     TCRVLocalCursor& Cursor();
-    bool HasCursor() const { return FCursor != nullptr; }
     void CheckBrowseOrInactive(const char* operation) const;
     // Posts a pending edit or insert.
     void CheckBrowseMode();
@@ -191,7 +190,6 @@ private:
     std::vector<std::byte> FEditCopy;  // the row as it was when the edit began
     std::vector<std::byte> FKeyBuffer; // memory record + key status
     std::vector<std::byte> FSavedKey;  // the key before SetKey, for Cancel
-    std::vector<std::byte> FSavedRow;  // the shown row before Append, for Cancel
     bool FEof = true;
     bool FBof = true;
     bool FHasRow = false;

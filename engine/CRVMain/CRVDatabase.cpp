@@ -98,8 +98,6 @@ void TCRVDatabase::OpenHandle() {
     options.Exclusive = Exclusive;
     options.MaxSessionCount = MaxConnections;
     auto handle = std::make_unique<TCRVLocalSession>(std::move(options));
-    if (!handle)
-        throw EDatabaseError("Database open error");
     handle->Connect();
     FHandle = std::move(handle);
 }

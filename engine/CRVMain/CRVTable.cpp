@@ -17,10 +17,6 @@ TCRVTable::~TCRVTable() {
     LDatabase.DetachDataSet(*this);
 }
 
-void TCRVTable::Close() {
-    TCRVDataSet::Close();
-}
-
 void TCRVTable::CheckTableName() const {
     const bool blank =
         std::all_of(TableName.begin(), TableName.end(), [](unsigned char c) { return std::isspace(c) != 0; });

@@ -65,8 +65,6 @@ public:
     // True when the database file holds a table of this name.
     bool Exists();
 
-    void Close() override;
-
 protected:
     std::unique_ptr<TCRVLocalCursor> CreateCursor() override;
     void AfterCursorClosed() override;
