@@ -5,6 +5,7 @@
 #include "CRVBaseEngine/CRVBaseEngineTestUtil.h"
 #include "CRVDiskEngine/CRVDatabaseFreeSpaceManager.h"
 #include "CRVDiskEngine/CRVDiskPageManager.h"
+#include "CRVDiskEngine/CRVDiskTestUtil.h"
 #include "CRVTypes/CRVRecordLayout.h"
 
 #include <gtest/gtest.h>
@@ -28,13 +29,7 @@ struct TStoredRow {
 class DiskTableDataTest : public ::testing::TestWithParam<bool> {
 protected:
     DiskTableDataTest() {
-        FFileName = (std::filesystem::temp_directory_path() /
-                     ("crvbaseengine_" + std::to_string(getpid()) + "_" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".crv"))
-                        .string();
-        for (char& c : FFileName)
-            if (c == '/' && &c > FFileName.data() + std::filesystem::temp_directory_path().string().size())
-                c = '_';
+        FFileName = FDir.File("table.crv");
         FPassword = TCRVPassword{GetParam() ? "secret" : "", craRijndael_128};
         FDefs.Add("name", TCRVAdvancedFieldType::aftString, 32);
         FDefs.Add("value", TCRVAdvancedFieldType::aftInteger);
@@ -43,7 +38,6 @@ protected:
         memo.BLOBCompressionAlgorithm = acaZLIB;
         memo.BLOBCompressionMode = 6;
     }
-    ~DiskTableDataTest() override { std::filesystem::remove(FFileName); }
 
     std::unique_ptr<TCRVDiskPageManager> Open(bool create) {
         auto pages = std::make_unique<TCRVDiskPageManager>();
@@ -106,6 +100,7 @@ protected:
         return used;
     }
 
+    crvtest::TTempDir FDir;
     std::string FFileName;
     TCRVPassword FPassword;
     TCRVFieldDefs FDefs;

@@ -3,6 +3,7 @@
 #include "CRVLocalEngine/CRVLocalCursor.h"
 
 #include "CRVDiskEngine/CRVDiskDatabaseData.h"
+#include "CRVDiskEngine/CRVDiskTestUtil.h"
 #include "CRVExcept/CRVExceptTestUtil.h"
 #include "CRVLocalEngine/CRVFieldValue.h"
 
@@ -18,8 +19,7 @@ using A = TCRVAdvancedFieldType;
 
 class LocalCursorTest : public ::testing::Test {
 protected:
-    LocalCursorTest() : FPath(TestPath()) {
-        std::filesystem::remove(FPath);
+    LocalCursorTest() : FPath(FDir.File("local.crv")) {
         TCRVDiskDatabaseData(FPath, TCRVDatabaseOptions{}).CreateDatabase();
         FSession = std::make_unique<TCRVLocalSession>(TCRVLocalSessionOptions{.DatabaseFileName = FPath});
         FSession->Connect();
@@ -29,17 +29,7 @@ protected:
             {.Name = "bykey", .Columns = {{.FieldName = "key"}}, .Unique = true}};
         TCRVTableData::CreateTable(Data(), "t", CRVBuildTableDefinition("t", fields, indexes));
     }
-    ~LocalCursorTest() override {
-        FSession.reset();
-        std::filesystem::remove(FPath);
-    }
-    static std::string TestPath() {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        return (std::filesystem::temp_directory_path() /
-                ("crvlocal_" + std::to_string(getpid()) + "_" + name + ".crv"))
-            .string();
-    }
+    ~LocalCursorTest() override { FSession.reset(); }
     TCRVDiskDatabaseData& Data() { return FSession->DatabaseData(); }
     std::vector<std::byte> Row(TCRVLocalCursor& cursor, const std::string& key, std::int64_t value) {
         std::vector<std::byte> row(static_cast<std::size_t>(cursor.Table().RecordSize()));
@@ -49,6 +39,7 @@ protected:
         CRVSetFieldValue(defs[1], row, value);
         return row;
     }
+    crvtest::TTempDir FDir;
     std::string FPath;
     std::unique_ptr<TCRVLocalSession> FSession;
 };

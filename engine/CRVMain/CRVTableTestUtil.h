@@ -1,6 +1,7 @@
 // A database file in the temporary folder for the table tests, with a "files"-shaped table.
 #pragma once
 
+#include "CRVDiskEngine/CRVDiskTestUtil.h"
 #include "CRVMain/CRVTable.h"
 
 #include <gtest/gtest.h>
@@ -8,17 +9,6 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
-
-inline std::string CRVTestDatabasePath(const std::string& tag) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    return (std::filesystem::temp_directory_path() /
-            ("crvmain_" + tag + "_" + std::to_string(getpid()) + "_" + name + ".crv"))
-        .string();
-}
 
 // fnhash STRING(32), n AUTOINC, size LARGEINT, stamp DATETIME, flag BOOLEAN, body MEMO;
 // index "index" on fnhash.
@@ -36,16 +26,12 @@ inline void CRVDeclareFilesTable(TCRVTable& table) {
 
 class CRVDatabaseFixture : public ::testing::Test {
 protected:
-    explicit CRVDatabaseFixture(std::string password = {}) : FPath(CRVTestDatabasePath("db")) {
-        std::filesystem::remove(FPath);
+    explicit CRVDatabaseFixture(std::string password = {}) : FPath(FDir.File("db.crv")) {
         Database.SetDatabaseFileName(FPath);
         Database.Password = std::move(password);
         Database.CreateDatabase();
     }
-    ~CRVDatabaseFixture() override {
-        Database.Close();
-        std::filesystem::remove(FPath);
-    }
+    ~CRVDatabaseFixture() override { Database.Close(); }
     // Creates the "files" table and opens it on `table`.
     void CreateFiles(TCRVTable& table) {
         table.TableName = "files";
@@ -61,6 +47,7 @@ protected:
         table.Post();
     }
 
+    crvtest::TTempDir FDir;
     std::string FPath;
     TCRVDatabase Database;
 };
