@@ -13,7 +13,9 @@
 //   DeleteTable          the component must be closed; removes the table from the file
 //
 // Every successful Post, Delete, CreateTable and EmptyTable is applied to the file when it
-// returns; a failed one writes nothing.
+// returns. A failed Post, Delete or EmptyTable writes nothing; a CreateTable over an existing
+// name that fails after the old table was deleted leaves it deleted, and object ids handed out
+// stay used.
 //
 // Use:
 //   TCRVDatabase db;                         // outlives its tables
